@@ -1,0 +1,37 @@
+#include "engine/patch_error.h"
+
+namespace ombrix {
+namespace {
+
+class Category : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "ombrix patch"; }
+  std::string message(int error) const override {
+    switch (static_cast<PatchErrc>(error)) {
+      case PatchErrc::kFileChanged:
+        return "the file was changed by someone else while it was being patched";
+      case PatchErrc::kNotRegularFile:
+        return "it is not a regular file";
+    }
+    return "unknown error";
+  }
+};
+
+}  // namespace
+
+const std::error_category& PatchCategory() {
+  static const Category category;
+  return category;
+}
+
+std::error_code make_error_code(PatchErrc error) {
+  return {static_cast<int>(error), PatchCategory()};
+}
+
+PatchError::PatchError(const std::string& step, const std::filesystem::path& path,
+                       std::error_code reason, TargetState target)
+    : std::filesystem::filesystem_error("cannot " + step, path, reason),
+      step_(step),
+      target_(target) {}
+
+}  // namespace ombrix

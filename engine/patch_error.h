@@ -1,0 +1,46 @@
+// The error of a patch run that failed in reading or writing after its probe succeeded.
+#ifndef OMBRIX_ENGINE_PATCH_ERROR_H_
+#define OMBRIX_ENGINE_PATCH_ERROR_H_
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace ombrix {
+
+// Failures of a run that are not the system's own errors.
+enum class PatchErrc {
+  kFileChanged = 1,  // the file changed its length or kind while the run worked on it
+  kNotRegularFile,   // the path no longer names a regular file
+};
+const std::error_category& PatchCategory();
+std::error_code make_error_code(PatchErrc error);
+
+// Whether the target still holds exactly the bytes it held before the run.
+enum class TargetState { kUnchanged, kMayBeDamaged };
+
+// A failed file-system step. what() names the step, the system's reason and the path, as
+// std::filesystem::filesystem_error does ("filesystem error: cannot <step>: <reason> [<path>]").
+class PatchError : public std::filesystem::filesystem_error {
+ public:
+  // `step` says what could not be done, as a phrase that follows "cannot": "read the file".
+  PatchError(const std::string& step, const std::filesystem::path& path, std::error_code reason,
+             TargetState target = TargetState::kUnchanged);
+
+  // The step that failed, without "cannot": "read the file".
+  const std::string& step() const noexcept { return step_; }
+  // Whether the target was left exactly as it was. Only a failure while overwriting the file in
+  // place, whose undoing failed too, can leave it otherwise.
+  TargetState target() const noexcept { return target_; }
+
+ private:
+  std::string step_;
+  TargetState target_;
+};
+
+}  // namespace ombrix
+
+template <>
+struct std::is_error_code_enum<ombrix::PatchErrc> : std::true_type {};
+
+#endif  // OMBRIX_ENGINE_PATCH_ERROR_H_

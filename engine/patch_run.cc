@@ -1,0 +1,20 @@
+#include "engine/patch_run.h"
+
+#include <optional>
+
+#include "engine/patch_images.h"
+#include "engine/target_file.h"
+
+namespace ombrix {
+
+PatchOutcome RunPatch(const std::filesystem::path& path) {
+  const PatchImages images;
+  if (!ProbeTarget(path)) return PatchOutcome::InvalidPath;
+  FileBuffer buffer = ReadTarget(path);
+  const std::optional<ReplacedRanges> replaced = images.ReplaceIn(buffer.bytes());
+  if (!replaced) return PatchOutcome::NotApplicable;
+  WriteTarget(path, buffer.bytes(), *replaced);
+  return PatchOutcome::Completed;
+}
+
+}  // namespace ombrix

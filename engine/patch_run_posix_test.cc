@@ -1,0 +1,252 @@
+// What a run promises on POSIX systems: links, permissions, owners, special files, limits,
+// and folders where no new file can be made.
+#include <gmock/gmock.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "engine/os_file.h"
+#include "engine/patch_run.h"
+#include "engine/testing/fault_plan.h"
+#include "engine/testing/test_files.h"
+
+namespace ombrix {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FaultPlan;
+using testing::ReadBytes;
+using testing::SameBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+constexpr uid_t kNobody = 65534;
+
+// Runs `work` in a child process as an ordinary user (root's permission checks would let
+// everything pass) and returns what it returned; -1 when it died.
+int InChild(const std::function<int()>& work, bool as_ordinary_user = true) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (as_ordinary_user && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      ::_exit(100);
+    }
+    ::_exit(work());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Child exit codes for a run's result.
+int Code(const std::filesystem::path& path) {
+  try {
+    return static_cast<int>(RunPatch(path));
+  } catch (const PatchError& error) {
+    return error.target() == TargetState::kUnchanged ? 10 : 11;
+  } catch (...) {
+    return 12;
+  }
+}
+constexpr int kInvalid = static_cast<int>(PatchOutcome::InvalidPath);
+constexpr int kCompleted = static_cast<int>(PatchOutcome::Completed);
+constexpr int kErrorUnchanged = 10;
+
+mode_t Mode(const std::filesystem::path& path) {
+  struct stat st;
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mode & 07777;
+}
+
+class RunPatchPosixTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::chmod(folder_.path().c_str(), 0755); }
+  // Makes the folder and the target belong to the ordinary user of InChild.
+  void GiveToOrdinaryUser() {
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::chown(folder_.path().c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(target_.c_str(), kNobody, kNobody), 0);
+  }
+
+  TempFolder folder_;
+  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
+  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
+};
+
+TEST_F(RunPatchPosixTest, SpecialFilesAreInvalidAndNeverBlock) {
+  ASSERT_EQ(::mkfifo(target_.c_str(), 0644), 0);
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::InvalidPath);  // would hang if it blocked
+  EXPECT_EQ(RunPatch("/dev/null"), PatchOutcome::InvalidPath);
+  EXPECT_EQ(RunPatch("/dev/zero"), PatchOutcome::InvalidPath);
+}
+
+TEST_F(RunPatchPosixTest, LinksThatLeadNowhereAreInvalid) {
+  std::filesystem::create_symlink("missing.exe", folder_ / "dangling.exe");
+  std::filesystem::create_symlink("loop.exe", folder_ / "loop.exe");
+  std::filesystem::create_directory_symlink(".", folder_ / "folder.exe");
+  EXPECT_EQ(RunPatch(folder_ / "dangling.exe"), PatchOutcome::InvalidPath);
+  EXPECT_EQ(RunPatch(folder_ / "loop.exe"), PatchOutcome::InvalidPath);
+  EXPECT_EQ(RunPatch(folder_ / "folder.exe"), PatchOutcome::InvalidPath);
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "missing.exe"));
+}
+
+TEST_F(RunPatchPosixTest, SymbolicLinkStaysALinkAndItsTargetIsPatched) {
+  std::filesystem::create_directory(folder_ / "real");
+  const std::filesystem::path real = folder_ / "real" / "Ombrix.bin";
+  WriteBytes(real, sample_.unpatched);
+  std::filesystem::create_symlink("real/Ombrix.bin", target_);
+
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_TRUE(std::filesystem::is_symlink(target_));
+  EXPECT_EQ(std::filesystem::read_symlink(target_), "real/Ombrix.bin");
+  EXPECT_TRUE(SameBytes(ReadBytes(real), sample_.patched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe", "real"));
+}
+
+TEST_F(RunPatchPosixTest, PermissionBitsAndOwnerAreKept) {
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_EQ(::chmod(target_.c_str(), 0751), 0);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(target_.c_str(), kNobody, 4321), 0);
+  }
+
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_EQ(Mode(target_), 0751u);
+  if (::geteuid() == 0) {
+    struct stat st;
+    ASSERT_EQ(::stat(target_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, 4321u);
+  }
+}
+
+TEST_F(RunPatchPosixTest, OtherHardLinksKeepTheOldBytes) {
+  WriteBytes(target_, sample_.unpatched);
+  std::filesystem::create_hard_link(target_, folder_ / "backup.exe");
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_TRUE(SameBytes(ReadBytes(folder_ / "backup.exe"), sample_.unpatched));
+}
+
+TEST_F(RunPatchPosixTest, VeryLongFileNameIsStillReplacedAtomically) {
+  const std::filesystem::path target = folder_ / (std::string(250, 'o') + ".exe");
+  WriteBytes(target, sample_.unpatched);
+  FaultPlan plan;
+  EXPECT_EQ(RunPatch(target), PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target), sample_.patched));
+  EXPECT_THAT(plan.calls(), ::testing::Contains(FileCall::kReplace));
+  EXPECT_EQ(folder_.Names().size(), 1u);
+}
+
+TEST_F(RunPatchPosixTest, UnreadableFileIsInvalid) {
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_EQ(::chmod(target_.c_str(), 0200), 0);
+  GiveToOrdinaryUser();
+  EXPECT_EQ(InChild([&] { return Code(target_); }), kInvalid);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
+TEST_F(RunPatchPosixTest, FileSizeLimitFailsTheRunAndLeavesNoTrace) {
+  WriteBytes(target_, sample_.unpatched);
+  const int result = InChild(
+      [&] {
+        os::IgnoreFileSizeLimitSignal();
+        const rlim_t limit = sample_.unpatched.size() / 2;
+        const struct rlimit fsize = {limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &fsize) != 0) return 101;
+        return Code(target_);
+      },
+      /*as_ordinary_user=*/false);
+  EXPECT_EQ(result, kErrorUnchanged);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(RunPatchPosixTest, ReadOnlyFolderWithWritableTargetIsPatchedInPlace) {
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_EQ(::chmod(target_.c_str(), 0644), 0);
+  GiveToOrdinaryUser();
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0555), 0);
+
+  EXPECT_EQ(InChild([&] { return Code(target_); }), kCompleted);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(RunPatchPosixTest, ReadOnlyFolderAndTargetGiveAnErrorThatSaysSo) {
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_EQ(::chmod(target_.c_str(), 0444), 0);
+  GiveToOrdinaryUser();
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0555), 0);
+
+  const int result = InChild([&] {
+    try {
+      RunPatch(target_);
+    } catch (const PatchError& error) {
+      return error.step() == "create a new copy of the file in its folder" &&
+                     error.code() == std::errc::permission_denied
+                 ? 0
+                 : 1;
+    }
+    return 2;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
+// In a folder where no new file can be made, every failing call of the in-place overwrite
+// still leaves the old or the new bytes: the overwritten ranges are put back.
+TEST_F(RunPatchPosixTest, FailuresWhileOverwritingInPlaceAreUndone) {
+  WriteBytes(target_, sample_.unpatched);
+  GiveToOrdinaryUser();
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0555), 0);
+
+  for (int fail_at = 1;; ++fail_at) {
+    // The child's result: the run's code, plus 100 when no call failed any more.
+    const int result = InChild([&] {
+      WriteBytes(target_, sample_.unpatched);
+      FaultPlan plan(fail_at, FaultPlan::Extent::kThatCall);
+      const int code = Code(target_);
+      return (plan.failed() ? 0 : 100) + code;
+    });
+    ASSERT_GE(result, 0) << "call " << fail_at;
+    const int code = result % 100;
+    const std::string bytes = ReadBytes(target_);
+    if (code == kCompleted) {
+      EXPECT_TRUE(SameBytes(bytes, sample_.patched)) << "call " << fail_at;
+    } else {
+      EXPECT_TRUE(SameBytes(bytes, sample_.unpatched)) << "call " << fail_at;
+      EXPECT_THAT(code, ::testing::AnyOf(kInvalid, kErrorUnchanged)) << "call " << fail_at;
+    }
+    EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe")) << "call " << fail_at;
+    if (result >= 100) {
+      EXPECT_EQ(code, kCompleted);
+      break;
+    }
+  }
+}
+
+TEST_F(RunPatchPosixTest, InPlaceFailureThatCannotBeUndoneIsReportedAsSuch) {
+  WriteBytes(target_, sample_.unpatched);
+  GiveToOrdinaryUser();
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0555), 0);
+
+  // The second write of the overwrite fails, and so does every call after it.
+  const int result = InChild([&] {
+    int writes = 0;
+    SetFileFaultHook([&](FileCall call) { return call == FileCall::kWrite && ++writes >= 2; });
+    return Code(target_);
+  });
+  EXPECT_EQ(result, 11);
+  const std::string bytes = ReadBytes(target_);
+  EXPECT_NE(bytes, sample_.unpatched);
+  EXPECT_NE(bytes, sample_.patched);
+}
+
+}  // namespace
+}  // namespace ombrix

@@ -1,0 +1,162 @@
+#include "engine/patch_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/testing/fault_plan.h"
+#include "engine/testing/test_files.h"
+
+namespace ombrix {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::EnglishImage;
+using testing::FaultPlan;
+using ::testing::HasSubstr;
+using testing::ReadBytes;
+using testing::SameBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+class RunPatchTest : public ::testing::Test {
+ protected:
+  TempFolder folder_;
+  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
+  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
+};
+
+TEST_F(RunPatchTest, MissingFileIsInvalidAndNothingIsCreated) {
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::InvalidPath);
+  EXPECT_TRUE(folder_.Names().empty());
+}
+
+TEST_F(RunPatchTest, EmptyPathIsInvalid) { EXPECT_EQ(RunPatch(""), PatchOutcome::InvalidPath); }
+
+TEST_F(RunPatchTest, FolderIsInvalid) {
+  std::filesystem::create_directory(target_);
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::InvalidPath);
+  EXPECT_EQ(RunPatch(folder_.path()), PatchOutcome::InvalidPath);
+}
+
+TEST_F(RunPatchTest, PathUnderAFileIsInvalid) {
+  WriteBytes(target_, sample_.unpatched);
+  EXPECT_EQ(RunPatch(target_ / "Ombrix.exe"), PatchOutcome::InvalidPath);
+}
+
+TEST_F(RunPatchTest, CompletedRunChangesOnlyTheThreeRanges) {
+  WriteBytes(target_, sample_.unpatched);
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(RunPatchTest, SecondRunChangesNothing) {
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::NotApplicable);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+}
+
+TEST_F(RunPatchTest, TargetMissingTheThirdImageIsLeftExactlyAsItWas) {
+  std::string bytes = testing::Filler(8192);
+  testing::Place(bytes, 1000, EnglishImage(0));
+  testing::Place(bytes, 3001, EnglishImage(1));
+  WriteBytes(target_, bytes);
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::NotApplicable);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), bytes));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(RunPatchTest, EmptyFileIsNotApplicable) {
+  WriteBytes(target_, "");
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::NotApplicable);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), ""));
+}
+
+TEST_F(RunPatchTest, PathWithNorwegianLettersIsPatched) {
+  const std::filesystem::path folder = folder_ / std::filesystem::path(u8"Programfiler Ømbrix");
+  std::filesystem::create_directory(folder);
+  const std::filesystem::path target = folder / std::filesystem::path(u8"Ømbrix æøå.exe");
+  WriteBytes(target, sample_.unpatched);
+  EXPECT_EQ(RunPatch(target), PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target), sample_.patched));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+}
+
+TEST_F(RunPatchTest, FileThatChangesLengthWhileReadIsAnErrorAndNotWritten) {
+  for (const std::size_t new_size : {sample_.unpatched.size() - 1, sample_.unpatched.size() + 1}) {
+    WriteBytes(target_, sample_.unpatched);
+    bool changed = false;
+    // Another program changes the file just before the first read.
+    SetFileFaultHook([&](FileCall call) {
+      if (call == FileCall::kRead && !changed) {
+        changed = true;
+        std::filesystem::resize_file(target_, new_size);
+      }
+      return false;
+    });
+    EXPECT_THROW(RunPatch(target_), PatchError) << new_size;
+    SetFileFaultHook(nullptr);
+    EXPECT_EQ(ReadBytes(target_).size(), new_size);
+    EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+  }
+}
+
+TEST_F(RunPatchTest, ErrorNamesThePathTheStepAndTheReason) {
+  WriteBytes(target_, sample_.unpatched);
+  FaultPlan plan(0);
+  ASSERT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  const auto first_write = std::find(plan.calls().begin(), plan.calls().end(), FileCall::kWrite);
+  ASSERT_NE(first_write, plan.calls().end());
+  const int write_number = static_cast<int>(first_write - plan.calls().begin()) + 1;
+
+  WriteBytes(target_, sample_.unpatched);
+  FaultPlan failing(write_number);
+  try {
+    RunPatch(target_);
+    FAIL() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_EQ(error.step(), "write the new copy of the file");
+    EXPECT_EQ(error.path1(), target_);
+    EXPECT_EQ(error.target(), TargetState::kUnchanged);
+    EXPECT_THAT(error.what(), HasSubstr("cannot write the new copy of the file"));
+    EXPECT_THAT(error.what(), HasSubstr(error.code().message()));
+    EXPECT_THAT(error.what(), HasSubstr("Ombrix.exe"));
+  }
+}
+
+// Every file-system call of a run is made to fail in turn, alone and with every call after it.
+// Whatever fails, the target holds exactly its old or exactly its new bytes, nothing else is
+// left in the folder, and an error says which step failed.
+TEST_F(RunPatchTest, EveryFailingCallLeavesOldOrNewBytesAndNoLeftover) {
+  for (const auto extent : {FaultPlan::Extent::kThatCall, FaultPlan::Extent::kThatCallAndAfter}) {
+    for (int fail_at = 1;; ++fail_at) {
+      WriteBytes(target_, sample_.unpatched);
+      FaultPlan plan(fail_at, extent);
+      std::optional<PatchOutcome> outcome;
+      try {
+        outcome = RunPatch(target_);
+      } catch (const PatchError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("cannot "));
+        EXPECT_EQ(error.target(), TargetState::kUnchanged);
+      }
+      const std::string context =
+          "call " + std::to_string(fail_at) + " (" +
+          std::string(FileCallName(plan.failed().value_or(FileCall::kOpenForReading))) + ")";
+      const std::string bytes = ReadBytes(target_);
+      if (outcome == PatchOutcome::Completed) {
+        EXPECT_TRUE(SameBytes(bytes, sample_.patched)) << context;
+      } else {
+        EXPECT_TRUE(SameBytes(bytes, sample_.unpatched)) << context;
+      }
+      EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe")) << context;
+      if (!plan.failed()) {
+        EXPECT_EQ(outcome, PatchOutcome::Completed);
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ombrix

@@ -1,0 +1,69 @@
+// What a run promises on Windows: a file held open by a running program, file attributes.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "engine/patch_run.h"
+#include "engine/testing/test_files.h"
+
+namespace ombrix {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::ReadBytes;
+using testing::SameBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+class RunPatchWin32Test : public ::testing::Test {
+ protected:
+  TempFolder folder_;
+  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
+  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
+};
+
+TEST_F(RunPatchWin32Test, TargetInUseGivesAnErrorThatSaysSo) {
+  WriteBytes(target_, sample_.unpatched);
+  // As Windows holds a running program's file: readable, but neither writable nor removable.
+  const HANDLE held = ::CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  try {
+    RunPatch(target_);
+    ADD_FAILURE() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_THAT(error.step(), HasSubstr("in use by a running program"));
+    EXPECT_EQ(error.target(), TargetState::kUnchanged);
+  }
+  ::CloseHandle(held);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(RunPatchWin32Test, ReadOnlyTargetIsAnErrorAndStaysAsItWas) {
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_TRUE(::SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_THROW(RunPatch(target_), PatchError);
+  ::SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(RunPatchWin32Test, HiddenAttributeIsKept) {
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_TRUE(::SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_NE(::GetFileAttributesW(target_.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+}
+
+TEST_F(RunPatchWin32Test, ReservedDeviceNamesAreInvalid) {
+  EXPECT_EQ(RunPatch(L"NUL"), PatchOutcome::InvalidPath);
+  EXPECT_EQ(RunPatch(folder_ / "CON"), PatchOutcome::InvalidPath);
+}
+
+}  // namespace
+}  // namespace ombrix

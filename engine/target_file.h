@@ -1,0 +1,56 @@
+// Reading a target file whole and replacing its content without ever losing it: the new
+// content goes to a new file beside the target, which then replaces the target in one atomic
+// step. Every file-system call goes through the FileFaultHook seam.
+#ifndef OMBRIX_ENGINE_TARGET_FILE_H_
+#define OMBRIX_ENGINE_TARGET_FILE_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <span>
+
+#include "engine/patch_images.h"
+
+namespace ombrix {
+
+// A file's whole content, exactly as long as the file.
+class FileBuffer {
+ public:
+  // Allocates `size` bytes without initialising them; throws std::bad_alloc.
+  explicit FileBuffer(std::size_t size);
+
+  std::span<char> bytes() { return {data_.get(), size_}; }
+  std::span<const char> bytes() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_;
+};
+
+// Whether `path` opens for reading and is a regular file once links are followed. Never
+// blocks, never creates anything and never throws.
+bool ProbeTarget(const std::filesystem::path& path) noexcept;
+
+// Reads the whole file at `path`. Throws PatchError when it cannot be opened or read, is not a
+// regular file, changes its length while it is read, or is too large to hold in memory.
+FileBuffer ReadTarget(const std::filesystem::path& path);
+
+// Makes the file at `path` (the file a symbolic link points to, for a link) hold exactly
+// `content`, which is as long as the file and differs from it only inside `changed`.
+//
+// The content is written to a new file beside the target, flushed, given the target's
+// permissions and then renamed over it, so the target holds either its old or its new bytes
+// at every moment. Where no new file can be made in the folder, the target is overwritten in
+// place, `changed` ranges only. Throws PatchError naming the failed step; the target then holds
+// its old bytes (unless the error says otherwise) and no new file is left behind.
+void WriteTarget(const std::filesystem::path& path, std::span<const char> content,
+                 std::span<const ByteRange> changed);
+
+// The name a new copy of `target` gets beside it while it is written: the target's name with
+// ".ombrix-patch-" + six characters + ".tmp" appended. A leftover of a killed run may be
+// deleted.
+std::filesystem::path NewCopyName(const std::filesystem::path& target);
+
+}  // namespace ombrix
+
+#endif  // OMBRIX_ENGINE_TARGET_FILE_H_

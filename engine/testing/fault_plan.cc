@@ -1,0 +1,21 @@
+#include "engine/testing/fault_plan.h"
+
+namespace ombrix::testing {
+
+FaultPlan::FaultPlan(int fail_at, Extent extent) : fail_at_(fail_at), extent_(extent) {
+  SetFileFaultHook([this](FileCall call) {
+    calls_.push_back(call);
+    const int number = static_cast<int>(calls_.size());
+    if (fail_at_ == 0) return false;
+    return extent_ == Extent::kThatCall ? number == fail_at_ : number >= fail_at_;
+  });
+}
+
+FaultPlan::~FaultPlan() { SetFileFaultHook(nullptr); }
+
+std::optional<FileCall> FaultPlan::failed() const {
+  if (fail_at_ == 0 || static_cast<int>(calls_.size()) < fail_at_) return std::nullopt;
+  return calls_[static_cast<std::size_t>(fail_at_ - 1)];
+}
+
+}  // namespace ombrix::testing

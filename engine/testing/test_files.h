@@ -1,0 +1,63 @@
+// Files for tests: a temporary folder per test, whole-file reads and writes, and sample
+// targets built from executable-like filler and the patch's images.
+#ifndef OMBRIX_ENGINE_TESTING_TEST_FILES_H_
+#define OMBRIX_ENGINE_TESTING_TEST_FILES_H_
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/patch_images.h"
+
+namespace ombrix::testing {
+
+// A new, empty folder, removed with all it holds when this object is destroyed.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+  // The names in the folder, sorted.
+  std::vector<std::string> Names() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
+
+// Whether two byte strings are equal; when not, says where they first differ instead of
+// printing them whole: EXPECT_TRUE(SameBytes(ReadBytes(path), expected)).
+::testing::AssertionResult SameBytes(std::string_view actual, std::string_view expected);
+
+// The image of the English or Norwegian text of pair `index` (0, 1 or 2) of PatchTable.
+std::string EnglishImage(std::size_t index);
+std::string NorwegianImage(std::size_t index);
+
+// `size` bytes like those of an executable: runs of zeros, blank pairs, UTF-16 words and
+// random bytes; the same `seed` gives the same bytes. Holds no image of the patch.
+std::string Filler(std::size_t size, unsigned seed = 1);
+
+// Overwrites `bytes` with `image` from `offset` on. REQUIRES: it fits.
+void Place(std::string& bytes, std::size_t offset, std::string_view image);
+
+// A target as it is before and after a completed run.
+struct SampleTarget {
+  std::string unpatched;  // filler with the three English images, one at an odd offset
+  std::string patched;    // the same with the three Norwegian images in their place
+  ReplacedRanges ranges;  // where they differ
+};
+SampleTarget MakeSampleTarget(std::size_t size = 64 * 1024, unsigned seed = 1);
+
+}  // namespace ombrix::testing
+
+#endif  // OMBRIX_ENGINE_TESTING_TEST_FILES_H_
