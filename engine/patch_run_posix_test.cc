@@ -248,5 +248,32 @@ TEST_F(RunPatchPosixTest, InPlaceFailureThatCannotBeUndoneIsReportedAsSuch) {
   EXPECT_NE(bytes, sample_.patched);
 }
 
+TEST_F(RunPatchPosixTest, FileTooLargeForMemoryIsAClearError) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit a limited address space";
+#endif
+  // A sparse file of 1 GiB, read by a process allowed 512 MiB of address space.
+  WriteBytes(target_, "");
+  std::filesystem::resize_file(target_, std::uintmax_t{1} << 30);
+  const int result = InChild(
+      [&] {
+        const rlim_t limit = rlim_t{512} << 20;
+        const struct rlimit as = {limit, limit};
+        if (::setrlimit(RLIMIT_AS, &as) != 0) return 101;
+        try {
+          RunPatch(target_);
+        } catch (const PatchError& error) {
+          return error.code() == std::errc::not_enough_memory &&
+                         error.step() == "hold the file in memory (1073741824 bytes)"
+                     ? 0
+                     : 1;
+        }
+        return 2;
+      },
+      /*as_ordinary_user=*/false);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(std::filesystem::file_size(target_), std::uintmax_t{1} << 30);
+}
+
 }  // namespace
 }  // namespace ombrix

@@ -83,12 +83,26 @@ TEST_F(RunPatchTest, PathWithNorwegianLettersIsPatched) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 }
 
+TEST_F(RunPatchTest, ErrorOnAPathWithNorwegianLettersNamesItInUtf8) {
+  const std::filesystem::path target = folder_ / std::filesystem::path(u8"Ømbrix.exe");
+  WriteBytes(target, sample_.unpatched);
+  testing::ScopedFileFaultHook hook([](FileCall call) { return call == FileCall::kFlush; });
+  try {
+    RunPatch(target);
+    FAIL() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_EQ(error.path1(), target);
+    EXPECT_THAT(error.what(), HasSubstr("flush the new copy"));
+  }
+  EXPECT_TRUE(SameBytes(ReadBytes(target), sample_.unpatched));
+}
+
 TEST_F(RunPatchTest, FileThatChangesLengthWhileReadIsAnErrorAndNotWritten) {
   for (const std::size_t new_size : {sample_.unpatched.size() - 1, sample_.unpatched.size() + 1}) {
     WriteBytes(target_, sample_.unpatched);
     bool changed = false;
     // Another program changes the file just before the first read.
-    SetFileFaultHook([&](FileCall call) {
+    testing::ScopedFileFaultHook hook([&](FileCall call) {
       if (call == FileCall::kRead && !changed) {
         changed = true;
         std::filesystem::resize_file(target_, new_size);
@@ -96,7 +110,6 @@ TEST_F(RunPatchTest, FileThatChangesLengthWhileReadIsAnErrorAndNotWritten) {
       return false;
     });
     EXPECT_THROW(RunPatch(target_), PatchError) << new_size;
-    SetFileFaultHook(nullptr);
     EXPECT_EQ(ReadBytes(target_).size(), new_size);
     EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
   }

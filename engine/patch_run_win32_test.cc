@@ -65,5 +65,20 @@ TEST_F(RunPatchWin32Test, ReservedDeviceNamesAreInvalid) {
   EXPECT_EQ(RunPatch(folder_ / "CON"), PatchOutcome::InvalidPath);
 }
 
+TEST_F(RunPatchWin32Test, FileTooLargeForMemoryIsAClearError) {
+  // A sparse file of 3.75 GiB cannot be held by a 32-bit process.
+  WriteBytes(target_, "");
+  const std::uintmax_t size = std::uintmax_t{15} << 28;
+  std::filesystem::resize_file(target_, size);
+  try {
+    RunPatch(target_);
+    ADD_FAILURE() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_EQ(error.code(), std::errc::not_enough_memory);
+    EXPECT_EQ(error.step(), "hold the file in memory (" + std::to_string(size) + " bytes)");
+  }
+  EXPECT_EQ(std::filesystem::file_size(target_), size);
+}
+
 }  // namespace
 }  // namespace ombrix

@@ -4,6 +4,7 @@
 #define OMBRIX_ENGINE_TESTING_FAULT_PLAN_H_
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "engine/file_faults.h"
@@ -30,6 +31,15 @@ class FaultPlan {
   int fail_at_;
   Extent extent_;
   std::vector<FileCall> calls_;
+};
+
+// Sets the engine's fault hook while it lives, for tests that decide call by call.
+class ScopedFileFaultHook {
+ public:
+  explicit ScopedFileFaultHook(FileFaultHook hook) { SetFileFaultHook(std::move(hook)); }
+  ~ScopedFileFaultHook() { SetFileFaultHook(nullptr); }
+  ScopedFileFaultHook(const ScopedFileFaultHook&) = delete;
+  ScopedFileFaultHook& operator=(const ScopedFileFaultHook&) = delete;
 };
 
 }  // namespace ombrix::testing
