@@ -1,0 +1,37 @@
+// cmdUpdate_Click: a press on "Perform Update" shows "Please Wait...", lets the window repaint
+// once, patches the file named in txtFilePath and tells the user the outcome.
+#ifndef OMBRIX_UI_UPDATE_COMMAND_H_
+#define OMBRIX_UI_UPDATE_COMMAND_H_
+
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "ui/form.h"
+
+namespace ombrix {
+
+class UpdateCommand {
+ public:
+  explicit UpdateCommand(Form& form) : form_(form) {}
+
+  // Runs one patch. `InvalidPath` and `NotApplicable` leave the window waiting for another
+  // press; `Completed` and an error that escapes the run end the program. A press that
+  // arrives while a run is in progress (through its pass of event processing) is ignored.
+  void cmdUpdate_Click();
+
+  // Whether a press is being handled; the window refuses to close meanwhile.
+  bool running() const { return running_; }
+
+ private:
+  Form& form_;
+  bool running_ = false;
+};
+
+// The report of an error that escaped a run on `path`: the file, what failed and whether the
+// file was left unchanged. UTF-8.
+std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error);
+
+}  // namespace ombrix
+
+#endif  // OMBRIX_UI_UPDATE_COMMAND_H_
