@@ -3,9 +3,9 @@
 # Turns on the project's warnings (fatal when OMBRIX_WARNINGS_AS_ERRORS is on) for a target of
 # the project's own code; third-party code built alongside keeps its own flags.
 function(ombrix_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-                                           -Wno-sign-conversion)
+  set(warnings -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
   if(OMBRIX_WARNINGS_AS_ERRORS)
-    target_compile_options(${target} PRIVATE -Werror)
+    list(APPEND warnings -Werror)
   endif()
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${warnings}>")
 endfunction()

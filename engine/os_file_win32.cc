@@ -1,6 +1,4 @@
 // The file-system primitives on Windows, through the wide-character API with 64-bit sizes.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <algorithm>

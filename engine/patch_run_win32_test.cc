@@ -1,6 +1,4 @@
 // What a run promises on Windows: a file held open by a running program, file attributes.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -125,6 +125,14 @@ constexpr const ControlDesign& Design(ControlId id) {
   return kControls[static_cast<std::size_t>(id)];
 }
 
+// Installed fonts to use, in order of preference, where a face of the design is missing: the
+// first has the same metrics where one exists.
+constexpr std::array<std::string_view, 3> FontSubstitutes(std::string_view face) {
+  if (face == "Courier New") return {"Liberation Mono", "Cousine", "Courier"};
+  if (face == "MS Sans Serif") return {"Microsoft Sans Serif", "Liberation Sans", "Arial"};
+  return {};
+}
+
 struct MessageDesign {
   std::string_view text;
   std::string_view title;
