@@ -26,19 +26,31 @@ struct FileInfo {
 class File {
  public:
   File() = default;
-  ~File();
+  ~File() { reset(kInvalid); }
   File(File&& other) noexcept : handle_(other.release()) {}
-  File& operator=(File&& other) noexcept;
+  File& operator=(File&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
   bool is_open() const { return handle_ != kInvalid; }
   std::intptr_t native() const { return handle_; }
-  void reset(std::intptr_t handle);
-  std::intptr_t release();
+  // Closes the file held (errors ignored) and takes `handle` instead.
+  void reset(std::intptr_t handle) {
+    if (is_open()) CloseIgnoringErrors(handle_);
+    handle_ = handle;
+  }
+  std::intptr_t release() {
+    const std::intptr_t handle = handle_;
+    handle_ = kInvalid;
+    return handle;
+  }
 
  private:
   static constexpr std::intptr_t kInvalid = -1;  // also INVALID_HANDLE_VALUE
+  static void CloseIgnoringErrors(std::intptr_t handle);
   std::intptr_t handle_ = kInvalid;
 };
 

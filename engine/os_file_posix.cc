@@ -55,23 +55,7 @@ std::error_code Transferred(ssize_t result, std::size_t& count) {
 
 }  // namespace
 
-File::~File() { reset(kInvalid); }
-
-File& File::operator=(File&& other) noexcept {
-  reset(other.release());
-  return *this;
-}
-
-void File::reset(std::intptr_t handle) {
-  if (is_open()) ::close(static_cast<int>(handle_));
-  handle_ = handle;
-}
-
-std::intptr_t File::release() {
-  const std::intptr_t handle = handle_;
-  handle_ = kInvalid;
-  return handle;
-}
+void File::CloseIgnoringErrors(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 std::error_code OpenForReading(const std::filesystem::path& path, File& file) {
   return Open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0, file);

@@ -75,22 +75,8 @@ bool HeldOpen(const std::filesystem::path& path) {
 
 }  // namespace
 
-File::~File() { reset(kInvalid); }
-
-File& File::operator=(File&& other) noexcept {
-  reset(other.release());
-  return *this;
-}
-
-void File::reset(std::intptr_t handle) {
-  if (is_open()) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
-  handle_ = handle;
-}
-
-std::intptr_t File::release() {
-  const std::intptr_t handle = handle_;
-  handle_ = kInvalid;
-  return handle;
+void File::CloseIgnoringErrors(std::intptr_t handle) {
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 std::error_code OpenForReading(const std::filesystem::path& path, File& file) {

@@ -63,7 +63,7 @@ mode_t Mode(const std::filesystem::path& path) {
   return st.st_mode & 07777;
 }
 
-class RunPatchPosixTest : public ::testing::Test {
+class RunPatchPosixTest : public testing::TargetTest {
  protected:
   void SetUp() override { ::chmod(folder_.path().c_str(), 0755); }
   // Makes the folder and the target belong to the ordinary user of InChild.
@@ -72,10 +72,6 @@ class RunPatchPosixTest : public ::testing::Test {
     ASSERT_EQ(::chown(folder_.path().c_str(), kNobody, kNobody), 0);
     ASSERT_EQ(::chown(target_.c_str(), kNobody, kNobody), 0);
   }
-
-  TempFolder folder_;
-  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
-  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
 };
 
 TEST_F(RunPatchPosixTest, SpecialFilesAreInvalidAndNeverBlock) {

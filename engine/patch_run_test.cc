@@ -18,12 +18,7 @@ using testing::SameBytes;
 using testing::TempFolder;
 using testing::WriteBytes;
 
-class RunPatchTest : public ::testing::Test {
- protected:
-  TempFolder folder_;
-  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
-  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
-};
+using RunPatchTest = testing::TargetTest;
 
 TEST_F(RunPatchTest, MissingFileIsInvalidAndNothingIsCreated) {
   EXPECT_EQ(RunPatch(target_), PatchOutcome::InvalidPath);

@@ -16,12 +16,7 @@ using testing::SameBytes;
 using testing::TempFolder;
 using testing::WriteBytes;
 
-class RunPatchWin32Test : public ::testing::Test {
- protected:
-  TempFolder folder_;
-  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
-  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
-};
+using RunPatchWin32Test = testing::TargetTest;
 
 TEST_F(RunPatchWin32Test, TargetInUseGivesAnErrorThatSaysSo) {
   WriteBytes(target_, sample_.unpatched);

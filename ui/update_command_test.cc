@@ -16,13 +16,10 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class UpdateCommandTest : public ::testing::Test {
+class UpdateCommandTest : public testing::TargetTest {
  protected:
   void SetUp() override { form_.path = target_; }
 
-  testing::TempFolder folder_;
-  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
-  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
   testing::RecordingForm form_;
   UpdateCommand command_{form_};
 };

@@ -58,6 +58,14 @@ struct SampleTarget {
 };
 SampleTarget MakeSampleTarget(std::size_t size = 64 * 1024, unsigned seed = 1);
 
+// A test with a folder of its own, the path of a target in it (not created) and a sample.
+class TargetTest : public ::testing::Test {
+ protected:
+  TempFolder folder_;
+  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
+  const SampleTarget sample_ = MakeSampleTarget();
+};
+
 }  // namespace ombrix::testing
 
 #endif  // OMBRIX_ENGINE_TESTING_TEST_FILES_H_

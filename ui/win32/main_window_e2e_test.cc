@@ -25,7 +25,7 @@ const std::wstring kMarkedTitle = WideFromUtf8(kWindowDesign.title) + L" ";
 
 std::wstring Wide(std::string_view text) { return WideFromUtf8(text); }
 
-class MainWindowE2eTest : public ::testing::Test {
+class MainWindowE2eTest : public testing::TargetTest {
  protected:
   void SetUp() override {
     window_ = tool_.WaitForWindow(kMarkedTitle);
@@ -55,9 +55,6 @@ class MainWindowE2eTest : public ::testing::Test {
     return *box;
   }
 
-  testing::TempFolder folder_;
-  const std::filesystem::path target_ = folder_ / "Ombrix.exe";
-  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
   ToolProcess tool_;
   HWND window_ = nullptr;
 };
