@@ -1,0 +1,39 @@
+// The Linux program's entry: creates frmMain, runs the start-up guard while the window is
+// still hidden, then shows the window and runs the event loop.
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/os_file.h"
+#include "ui/form.h"
+#include "ui/qt/main_window.h"
+#include "ui/startup_guard.h"
+
+namespace {
+
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
+    std::fputs(
+        "ombrix-patch: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "
+        "is set).\nStart it from a desktop session.\n",
+        stderr);
+    return ombrix::kExitError;
+  }
+  // Under Wayland, other programs' windows are visible only through XWayland.
+  if (!Set("QT_QPA_PLATFORM") && Set("WAYLAND_DISPLAY") && Set("DISPLAY")) {
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+  }
+  ombrix::os::IgnoreFileSizeLimitSignal();
+  QApplication application(argc, argv);
+  ombrix::qt::MainWindow frmMain;
+  ombrix::Form_Load(frmMain);  // ends the program when another copy is open
+  frmMain.ShowCentred();
+  return application.exec();
+}

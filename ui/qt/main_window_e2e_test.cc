@@ -1,0 +1,301 @@
+// The real ombrix-patch on the X server of $DISPLAY, started as its own process and looked at
+// from outside, once with no window manager and once under a reparenting one (openbox).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "ui/form.h"
+#include "ui/form_design.h"
+#include "ui/qt/window_titles.h"
+
+extern char** environ;
+
+namespace ombrix::qt {
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = 15s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// A program started as a child process; killed when it is still running at the end.
+class Child {
+ public:
+  explicit Child(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (::posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  }
+  // Asks a child that still runs to end, then makes it.
+  ~Child() {
+    if (pid_ <= 0 || exit_code_) return;
+    ::kill(pid_, SIGTERM);
+    if (!WaitForExit(2s)) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // The exit code once the child ended; nothing when it did not end in time.
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout = 15s) {
+    WaitUntil(
+        [&] {
+          int status = 0;
+          if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+          }
+          return exit_code_.has_value();
+        },
+        timeout);
+    return exit_code_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> exit_code_;
+};
+
+std::string ToolPath() {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "ombrix-patch").string();
+}
+
+// What the test asks of the X server directly.
+class Display {
+ public:
+  Display() : xcb_(xcb_connect(nullptr, nullptr)) {
+    if (xcb_connection_has_error(xcb_) != 0) return;
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(xcb_)).data->root;
+  }
+  ~Display() { xcb_disconnect(xcb_); }
+  bool ok() const { return root_ != 0; }
+
+  xcb_atom_t Atom(const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        xcb_, xcb_intern_atom(xcb_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+  }
+
+  std::optional<std::uint32_t> Cardinal(xcb_window_t window, const char* property) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        xcb_, xcb_get_property(xcb_, 0, window, Atom(property), XCB_ATOM_ANY, 0, 1), nullptr);
+    std::optional<std::uint32_t> value;
+    if (reply != nullptr && xcb_get_property_value_length(reply) >= 4) {
+      value = *static_cast<std::uint32_t*>(xcb_get_property_value(reply));
+    }
+    std::free(reply);
+    return value;
+  }
+
+  // The width and height of the first image of the window's _NET_WM_ICON; nothing without one.
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> IconSize(xcb_window_t window) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        xcb_, xcb_get_property(xcb_, 0, window, Atom("_NET_WM_ICON"), XCB_ATOM_CARDINAL, 0, 2),
+        nullptr);
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> size;
+    if (reply != nullptr && xcb_get_property_value_length(reply) >= 8) {
+      const auto* values = static_cast<std::uint32_t*>(xcb_get_property_value(reply));
+      size.emplace(values[0], values[1]);
+    }
+    std::free(reply);
+    return size;
+  }
+
+  bool Viewable(xcb_window_t window) {
+    xcb_get_window_attributes_reply_t* reply =
+        xcb_get_window_attributes_reply(xcb_, xcb_get_window_attributes(xcb_, window), nullptr);
+    const bool viewable = reply != nullptr && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return viewable;
+  }
+
+  // The windows of the whole tree that carry _NET_WM_PID `pid` and are on screen.
+  std::vector<xcb_window_t> ViewableWindowsOf(pid_t pid) {
+    std::vector<xcb_window_t> found;
+    std::vector<xcb_window_t> pending = {root_};
+    while (!pending.empty()) {
+      const xcb_window_t window = pending.back();
+      pending.pop_back();
+      if (Cardinal(window, "_NET_WM_PID") == static_cast<std::uint32_t>(pid) && Viewable(window)) {
+        found.push_back(window);
+      }
+      xcb_query_tree_reply_t* tree =
+          xcb_query_tree_reply(xcb_, xcb_query_tree(xcb_, window), nullptr);
+      if (tree == nullptr) continue;
+      const xcb_window_t* children = xcb_query_tree_children(tree);
+      pending.insert(pending.end(), children, children + xcb_query_tree_children_length(tree));
+      std::free(tree);
+    }
+    return found;
+  }
+
+  // A plain top-level window of the test's own, titled through WM_NAME.
+  xcb_window_t CreateWindow(std::string_view title) {
+    const xcb_window_t window = xcb_generate_id(xcb_);
+    xcb_create_window(xcb_, XCB_COPY_FROM_PARENT, window, root_, 0, 0, 200, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<std::uint32_t>(title.size()), title.data());
+    xcb_map_window(xcb_, window);
+    xcb_flush(xcb_);
+    return window;
+  }
+
+  // Asks a window to close, as its title bar's close button does.
+  void Close(xcb_window_t window) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = Atom("WM_PROTOCOLS");
+    event.data.data32[0] = Atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(xcb_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    xcb_flush(xcb_);
+  }
+
+  // Whether the window a window manager names on the root window still exists.
+  bool WindowManagerRuns() {
+    const std::optional<std::uint32_t> check = Cardinal(root_, "_NET_SUPPORTING_WM_CHECK");
+    if (!check) return false;
+    xcb_get_window_attributes_reply_t* reply =
+        xcb_get_window_attributes_reply(xcb_, xcb_get_window_attributes(xcb_, *check), nullptr);
+    std::free(reply);
+    return reply != nullptr;
+  }
+
+ private:
+  xcb_connection_t* xcb_;
+  xcb_window_t root_ = 0;
+};
+
+const std::string kDesignTitle(kWindowDesign.title);
+const std::string kMarkedTitle = kDesignTitle + " ";
+
+class QtEndToEndTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "these tests need an X server (xvfb-run)";
+    ASSERT_TRUE(display_.ok()) << "cannot reach the X server of $DISPLAY";
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    titles_ = X11WindowTitles::Connect();
+    ASSERT_NE(titles_, nullptr);
+    if (GetParam()) {
+      window_manager_.emplace(std::vector<std::string>{"openbox", "--sm-disable"});
+      ASSERT_TRUE(WaitUntil([&] { return display_.WindowManagerRuns(); }))
+          << "openbox did not start";
+    } else {
+      ASSERT_FALSE(display_.WindowManagerRuns()) << "a window manager runs already";
+    }
+  }
+  void TearDown() override {
+    window_manager_.reset();
+    WaitUntil([&] { return !display_.WindowManagerRuns(); }, 5s);
+  }
+
+  // The visible windows of `tool` titled `title`.
+  std::vector<std::uint32_t> WindowsTitled(const Child& tool, const std::string& title) {
+    std::vector<std::uint32_t> found;
+    const std::vector<xcb_window_t> own = display_.ViewableWindowsOf(tool.pid());
+    for (const std::uint32_t window : titles_->Find(title)) {
+      if (std::find(own.begin(), own.end(), window) != own.end()) found.push_back(window);
+    }
+    return found;
+  }
+
+  Display display_;
+  std::unique_ptr<X11WindowTitles> titles_;
+  std::optional<Child> window_manager_;
+};
+
+TEST_P(QtEndToEndTest, WindowTitleCarriesTheTrailingBlankAndItsOwnIcon) {
+  Child tool({ToolPath()});
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kMarkedTitle).size() == 1; }));
+  EXPECT_TRUE(WindowsTitled(tool, kDesignTitle).empty());
+  const auto icon = display_.IconSize(WindowsTitled(tool, kMarkedTitle).front());
+  EXPECT_EQ(icon, std::make_pair(std::uint32_t{32}, std::uint32_t{32}));
+}
+
+TEST_P(QtEndToEndTest, SecondCopyRefusesWithoutShowingItsWindow) {
+  Child first({ToolPath()});
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(first, kMarkedTitle).size() == 1; }));
+
+  Child second({ToolPath()});
+  // Its only window on screen is the refusal, titled with the design title.
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(second, kDesignTitle).size() == 1; }));
+  const std::uint32_t refusal = WindowsTitled(second, kDesignTitle).front();
+  EXPECT_EQ(display_.ViewableWindowsOf(second.pid()), std::vector<xcb_window_t>{refusal});
+  EXPECT_TRUE(WindowsTitled(second, kMarkedTitle).empty());
+
+  display_.Close(refusal);
+  EXPECT_EQ(second.WaitForExit(), kExitRefused);
+  EXPECT_EQ(WindowsTitled(first, kMarkedTitle).size(), 1u) << "the first copy goes on";
+  EXPECT_EQ(first.WaitForExit(200ms), std::nullopt);
+}
+
+TEST_P(QtEndToEndTest, WindowWithTheUnmarkedTitleDoesNotStopTheTool) {
+  display_.CreateWindow(kDesignTitle);
+  ASSERT_TRUE(WaitUntil([&] { return titles_->Exists(kDesignTitle); }));
+  Child tool({ToolPath()});
+  EXPECT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kMarkedTitle).size() == 1; }));
+}
+
+TEST_P(QtEndToEndTest, ForeignWindowWithTheMarkedTitleStopsTheTool) {
+  display_.CreateWindow(kMarkedTitle);
+  ASSERT_TRUE(WaitUntil([&] { return titles_->Exists(kMarkedTitle); }));
+  Child tool({ToolPath()});
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kDesignTitle).size() == 1; }));
+  display_.Close(WindowsTitled(tool, kDesignTitle).front());
+  EXPECT_EQ(tool.WaitForExit(), kExitRefused);
+}
+
+TEST(QtProgramTest, WithoutADisplaySaysSoAndEnds) {
+  const std::string command =
+      "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + ToolPath() + "' 2>&1";
+  FILE* tool = ::popen(command.c_str(), "r");
+  ASSERT_NE(tool, nullptr);
+  std::string output;
+  char chunk[256];
+  while (std::fgets(chunk, sizeof(chunk), tool) != nullptr) output += chunk;
+  const int status = ::pclose(tool);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kExitError);
+  EXPECT_THAT(output, ::testing::HasSubstr("no display to open the window on"));
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, QtEndToEndTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "UnderOpenbox" : "WithoutWindowManager";
+                         });
+
+}  // namespace
+}  // namespace ombrix::qt
