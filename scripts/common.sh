@@ -4,7 +4,10 @@
 OMBRIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Debian packages, by what needs them.
-OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev)
+OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev
+  qt6-base-dev libxcb1-dev fonts-liberation)
+# The Linux window's tests: a virtual display and a reparenting window manager.
+OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox)
 OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth imagemagick)
 
 ombrix_say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
@@ -48,6 +51,11 @@ ombrix_build() {
   (cd "$OMBRIX_ROOT" && cmake --build --preset "$preset")
 }
 
+# Runs a command on a virtual display of its own.
+ombrix_with_display() {
+  xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$@"
+}
+
 # Runs a command with a Wine prefix of its own (in a temporary folder unless WINEPREFIX is
 # set) and a virtual display of its own: every Wine process of one prefix must start under the
 # same display, or its windows never appear. The prefix is initialised first, quietly, with no
@@ -60,7 +68,7 @@ ombrix_with_wine() {
   fi
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
   local status=0
-  xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  ombrix_with_display bash -c '
     wineboot -i >/dev/null 2>&1
     wineserver -p
     "$@"
