@@ -8,7 +8,11 @@
 namespace ombrix {
 
 PatchOutcome RunPatch(const std::filesystem::path& path) {
-  const PatchImages images;
+  return RunPatch(path, PatchDirection::kApply);
+}
+
+PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction) {
+  const PatchImages images(direction);
   if (!ProbeTarget(path)) return PatchOutcome::InvalidPath;
   FileBuffer buffer = ReadTarget(path);
   const std::optional<ReplacedRanges> replaced = images.ReplaceIn(buffer.bytes());

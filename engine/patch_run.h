@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "engine/patch_error.h"
+#include "engine/patch_images.h"
 
 namespace ombrix {
 
@@ -21,6 +22,11 @@ enum class PatchOutcome {
 // system's reason) when reading or writing fails after the probe succeeded. The target then
 // holds its old bytes, and nothing else is left behind in its folder.
 PatchOutcome RunPatch(const std::filesystem::path& path);
+
+// The same run in either direction: kRestore undoes a completed patch, turning the first
+// occurrence of each Norwegian image back into its English image, all or nothing, with the same
+// safe write. NotApplicable then means that a Norwegian image is missing.
+PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction);
 
 }  // namespace ombrix
 

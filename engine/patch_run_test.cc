@@ -52,6 +52,16 @@ TEST_F(RunPatchTest, SecondRunChangesNothing) {
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
 }
 
+TEST_F(RunPatchTest, RestoreGivesBackTheOriginalBytesAndNeedsAPatchedFile) {
+  WriteBytes(target_, sample_.unpatched);
+  EXPECT_EQ(RunPatch(target_, PatchDirection::kRestore), PatchOutcome::NotApplicable);
+  ASSERT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_EQ(RunPatch(target_, PatchDirection::kRestore), PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+  EXPECT_EQ(RunPatch(folder_ / "missing.exe", PatchDirection::kRestore), PatchOutcome::InvalidPath);
+}
+
 TEST_F(RunPatchTest, TargetMissingTheThirdImageIsLeftExactlyAsItWas) {
   std::string bytes = testing::Filler(8192);
   testing::Place(bytes, 1000, EnglishImage(0));
