@@ -2,14 +2,10 @@
 
 #include "engine/patch_run.h"
 #include "ui/form_design.h"
+#include "ui/run_error.h"
 
 namespace ombrix {
 namespace {
-
-std::string Utf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
-}
 
 // Clears the running flag however the press ends.
 class RunningScope {
@@ -24,23 +20,6 @@ class RunningScope {
 };
 
 }  // namespace
-
-std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error) {
-  std::string text = "The update of this file failed:\n" + Utf8(path) + "\n\n";
-  const auto* patch_error = dynamic_cast<const PatchError*>(&error);
-  if (patch_error != nullptr) {
-    text += "Could not " + patch_error->step() + ": " + patch_error->code().message() + ".";
-  } else {
-    text += error.what();
-  }
-  text += "\n\n";
-  if (patch_error != nullptr && patch_error->target() == TargetState::kMayBeDamaged) {
-    text += "The file may be partly changed. Restore it from a copy before you use it.";
-  } else {
-    text += "The file was left unchanged.";
-  }
-  return text;
-}
 
 void UpdateCommand::cmdUpdate_Click() {
   if (running_) return;

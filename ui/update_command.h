@@ -3,10 +3,6 @@
 #ifndef OMBRIX_UI_UPDATE_COMMAND_H_
 #define OMBRIX_UI_UPDATE_COMMAND_H_
 
-#include <exception>
-#include <filesystem>
-#include <string>
-
 #include "ui/form.h"
 
 namespace ombrix {
@@ -27,10 +23,6 @@ class UpdateCommand {
   Form& form_;
   bool running_ = false;
 };
-
-// The report of an error that escaped a run on `path`: the file, what failed and whether the
-// file was left unchanged. UTF-8.
-std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error);
 
 }  // namespace ombrix
 

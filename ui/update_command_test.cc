@@ -88,15 +88,5 @@ TEST_F(UpdateCommandTest, PressDuringTheEventPassDoesNotStartASecondRun) {
   EXPECT_FALSE(command_.running());
 }
 
-TEST(DescribeRunErrorTest, SaysWhenTheFileMayBeDamaged) {
-  const PatchError error("overwrite the file in place", "/x/Ombrix.exe",
-                         std::make_error_code(std::errc::io_error), TargetState::kMayBeDamaged);
-  const std::string text = DescribeRunError("/x/Ombrix.exe", error);
-  EXPECT_THAT(text, HasSubstr("/x/Ombrix.exe"));
-  EXPECT_THAT(text, HasSubstr("Could not overwrite the file in place: "));
-  EXPECT_THAT(text, HasSubstr("may be partly changed"));
-  EXPECT_THAT(text, ::testing::Not(HasSubstr("left unchanged")));
-}
-
 }  // namespace
 }  // namespace ombrix

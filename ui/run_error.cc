@@ -1,0 +1,38 @@
+#include "ui/run_error.h"
+
+#include "engine/patch_error.h"
+
+namespace ombrix {
+namespace {
+
+std::string Reason(const std::exception& error) {
+  const auto* patch_error = dynamic_cast<const PatchError*>(&error);
+  if (patch_error == nullptr) return error.what();
+  return "Could not " + patch_error->step() + ": " + patch_error->code().message() + ".";
+}
+
+std::string Consequence(const std::exception& error) {
+  const auto* patch_error = dynamic_cast<const PatchError*>(&error);
+  if (patch_error != nullptr && patch_error->target() == TargetState::kMayBeDamaged) {
+    return "The file may be partly changed. Restore it from a copy before you use it.";
+  }
+  return "The file was left unchanged.";
+}
+
+}  // namespace
+
+std::string Utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+std::string RunErrorSentence(const std::exception& error) {
+  return Reason(error) + " " + Consequence(error);
+}
+
+std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error) {
+  return "The update of this file failed:\n" + Utf8(path) + "\n\n" + Reason(error) + "\n\n" +
+         Consequence(error);
+}
+
+}  // namespace ombrix

@@ -1,0 +1,24 @@
+// How an error that ended a run is told to the user, by the window and by the console program:
+// what could not be done, the system's reason, and what became of the file.
+#ifndef OMBRIX_UI_RUN_ERROR_H_
+#define OMBRIX_UI_RUN_ERROR_H_
+
+#include <exception>
+#include <filesystem>
+#include <string>
+
+namespace ombrix {
+
+// One line, UTF-8: "Could not flush the new copy to the disk: Input/output error. The file was
+// left unchanged."
+std::string RunErrorSentence(const std::exception& error);
+
+// The window's report of an error that escaped a run on `path`: the file, then the sentence.
+std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error);
+
+// The path as UTF-8 text, for messages.
+std::string Utf8(const std::filesystem::path& path);
+
+}  // namespace ombrix
+
+#endif  // OMBRIX_UI_RUN_ERROR_H_

@@ -1,0 +1,40 @@
+#include "ui/run_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "engine/patch_error.h"
+
+namespace ombrix {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST(RunErrorTest, SaysWhatFailedWhyAndWhatBecameOfTheFile) {
+  const PatchError error("flush the new copy to the disk", "/x/Ombrix.exe",
+                         std::make_error_code(std::errc::io_error));
+  const std::string reason = std::make_error_code(std::errc::io_error).message();
+  EXPECT_EQ(RunErrorSentence(error), "Could not flush the new copy to the disk: " + reason +
+                                         ". The file was left unchanged.");
+  EXPECT_EQ(DescribeRunError("/x/Ombrix.exe", error),
+            "The update of this file failed:\n/x/Ombrix.exe\n\nCould not flush the new copy to "
+            "the disk: " +
+                reason + ".\n\nThe file was left unchanged.");
+  EXPECT_EQ(RunErrorSentence(std::runtime_error("out of handles")),
+            "out of handles The file was left unchanged.");
+}
+
+TEST(RunErrorTest, SaysWhenTheFileMayBeDamaged) {
+  const PatchError error("overwrite the file in place", "/x/Ombrix.exe",
+                         std::make_error_code(std::errc::io_error), TargetState::kMayBeDamaged);
+  const std::string text = DescribeRunError("/x/Ombrix.exe", error);
+  EXPECT_THAT(text, HasSubstr("Could not overwrite the file in place: "));
+  EXPECT_THAT(text, HasSubstr("may be partly changed"));
+  EXPECT_THAT(text, Not(HasSubstr("left unchanged")));
+}
+
+}  // namespace
+}  // namespace ombrix
