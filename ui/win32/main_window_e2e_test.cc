@@ -6,6 +6,7 @@
 #include "engine/win32_text.h"
 #include "ui/form_design.h"
 #include "ui/win32/tool_driver_test.h"
+#include "version.h"
 
 namespace ombrix {
 namespace {
@@ -266,7 +267,7 @@ TEST_F(ProgramResourcesTest, VersionIsTheProjects) {
   const std::string version = Resource(RT_VERSION, MAKEINTRESOURCEW(1));
   const std::wstring text(reinterpret_cast<const wchar_t*>(version.data()), version.size() / 2);
   EXPECT_THAT(text, ::testing::HasSubstr(L"ProductVersion"));
-  EXPECT_THAT(text, ::testing::HasSubstr(WideFromUtf8(OMBRIX_VERSION)));
+  EXPECT_THAT(text, ::testing::HasSubstr(WideFromUtf8(OMBRIX_VERSION_TEXT)));
 }
 
 }  // namespace

@@ -1,0 +1,11 @@
+// The console program's entry on Linux: hands the arguments to the console program.
+#include <iostream>
+
+#include "cli/console_program.h"
+#include "engine/os_file.h"
+
+int main(int argc, char** argv) {
+  ombrix::os::IgnoreFileSizeLimitSignal();
+  const std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
+  return ombrix::RunConsoleProgram(arguments, std::cout, std::cerr);
+}

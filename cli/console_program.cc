@@ -1,0 +1,173 @@
+#include "cli/console_program.h"
+
+#include <algorithm>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/target_path.h"
+#include "engine/patch_run.h"
+#include "engine/target_check.h"
+#include "ui/form_design.h"
+#include "ui/run_error.h"
+#include "version.h"
+
+namespace ombrix {
+namespace {
+
+constexpr std::string_view kProgram = "ombrix-patch-cli";
+
+constexpr std::string_view kUsage = "Usage: ombrix-patch-cli [--check | --restore] PATH...\n";
+
+constexpr std::string_view kHelp =
+    "Turns the three English texts inside the Ombrix 2000 executable at each PATH into\n"
+    "Norwegian, all or nothing, and says for each what happened. The file keeps its length\n"
+    "and is replaced in one step, so it holds either its old or its new content.\n"
+    "\n"
+    "  --check     only read each PATH and say which of the texts it holds and where;\n"
+    "              never writes\n"
+    "  --restore   turn the Norwegian texts back into English (undoes a patch)\n"
+    "  --help      show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "  --          take every later argument as a PATH\n"
+    "\n"
+    "Every PATH is tried, in order. The exit status is the highest of all PATHs:\n"
+    "  0   every PATH was patched (with --check: would be patched; with --restore:\n"
+    "      was restored)\n"
+    "  1   some PATH was not applicable: already patched, not patched (--restore),\n"
+    "      or not an Ombrix 2000 executable\n"
+    "  2   some PATH was invalid: missing, a folder, or not readable\n"
+    "  3   an error stopped a run; that file was left unchanged\n"
+    "  64  the command line was wrong\n";
+
+// The console's own sentences for a restore, after the window's pattern.
+constexpr std::string_view kRestoreCompleted = "Restore is complete!";
+constexpr std::string_view kRestoreNotApplicable =
+    "Can not restore now.  Program has not been updated or File Path is invalid.";
+
+enum class Mode { kPatch, kCheck, kRestore };
+
+struct CommandLine {
+  Mode mode = Mode::kPatch;
+  std::vector<std::filesystem::path> targets;
+};
+
+// The report of one target: its status and the line (or lines) that say it.
+struct Report {
+  int status;
+  std::string text;
+};
+
+int Usage(std::ostream& err, std::string_view problem) {
+  err << kProgram << ": " << problem << "\n" << kUsage << "Try '" << kProgram << " --help'.\n";
+  return kCliUsage;
+}
+
+Report ReportOutcome(PatchOutcome outcome, Mode mode) {
+  switch (outcome) {
+    case PatchOutcome::InvalidPath:
+      return {kCliInvalidPath, std::string(kInvalidPathMessage.text)};
+    case PatchOutcome::NotApplicable:
+      return {kCliNotApplicable, std::string(mode == Mode::kRestore ? kRestoreNotApplicable
+                                                                    : kNotApplicableMessage.text)};
+    case PatchOutcome::Completed:
+      break;
+  }
+  return {kCliAllDone,
+          std::string(mode == Mode::kRestore ? kRestoreCompleted : kCompletedMessage.text)};
+}
+
+std::string_view KindName(TargetKind kind) {
+  switch (kind) {
+    case TargetKind::kUnpatched:
+      return "unpatched (an update would complete)";
+    case TargetKind::kPatched:
+      return "patched";
+    case TargetKind::kPartlyPatched:
+      return "partly patched";
+    case TargetKind::kNotATarget:
+      return "not a target (none of the texts)";
+  }
+  return "unknown";
+}
+
+// A text of the table without the blanks around it: "Work with Submitted Jobs".
+std::string_view Words(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string Found(std::string_view language, std::string_view text,
+                  const std::optional<std::uint64_t>& offset) {
+  std::string line = std::string(language) + " \"" + std::string(Words(text)) + "\" ";
+  return line + (offset ? "at byte " + std::to_string(*offset) : "not found");
+}
+
+Report ReportCheck(const TargetCheck& check) {
+  std::string text(KindName(check.kind));
+  for (std::size_t i = 0; i < check.pairs.size(); ++i) {
+    text += "\n  " + std::to_string(i + 1) + ". " +
+            Found("English", PatchTable[i].english, check.pairs[i].english) + "; " +
+            Found("Norwegian", PatchTable[i].norwegian, check.pairs[i].norwegian);
+  }
+  return {check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable, text};
+}
+
+Report Handle(const std::filesystem::path& typed, Mode mode) {
+  const std::filesystem::path path = TargetPath(typed);
+  try {
+    if (mode == Mode::kCheck) {
+      const std::optional<TargetCheck> check = CheckTarget(path);
+      if (!check) return {kCliInvalidPath, std::string(kInvalidPathMessage.text)};
+      return ReportCheck(*check);
+    }
+    const auto direction =
+        mode == Mode::kRestore ? PatchDirection::kRestore : PatchDirection::kApply;
+    return ReportOutcome(RunPatch(path, direction), mode);
+  } catch (const std::exception& error) {
+    return {kCliRunError, RunErrorSentence(error)};
+  }
+}
+
+}  // namespace
+
+int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::ostream& out,
+                      std::ostream& err) {
+  CommandLine command;
+  bool options_end = false;
+  std::optional<Mode> chosen;
+  for (const std::filesystem::path& argument : arguments) {
+    const std::string text = Utf8(argument);
+    if (options_end || text.empty() || text[0] != '-' || text == "-") {
+      command.targets.push_back(argument);
+    } else if (text == "--") {
+      options_end = true;
+    } else if (text == "--help") {
+      out << kUsage << kHelp;
+      return kCliAllDone;
+    } else if (text == "--version") {
+      out << kProgram << " " << OMBRIX_VERSION_TEXT << "\n";
+      return kCliAllDone;
+    } else if (text == "--check" || text == "--restore") {
+      const Mode mode = text == "--check" ? Mode::kCheck : Mode::kRestore;
+      if (chosen && *chosen != mode) return Usage(err, "--check and --restore exclude each other");
+      chosen = mode;
+    } else {
+      return Usage(err, "unknown option '" + text + "'");
+    }
+  }
+  if (command.targets.empty()) return Usage(err, "no PATH given");
+  command.mode = chosen.value_or(Mode::kPatch);
+
+  int status = kCliAllDone;
+  for (const std::filesystem::path& target : command.targets) {
+    const Report report = Handle(target, command.mode);
+    out << Utf8(target) << ": " << report.text << "\n" << std::flush;
+    status = std::max(status, report.status);
+  }
+  return status;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,64 @@
+// The real ombrix-patch-cli, started as a deployment tool would start it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli/console_program.h"
+#include "engine/testing/run_program.h"
+#include "engine/testing/test_files.h"
+#include "version.h"
+
+namespace ombrix {
+namespace {
+
+using ::testing::HasSubstr;
+
+class ConsoleProgramE2eTest : public testing::TargetTest {
+ protected:
+  // Runs the program; line ends are "\n" whatever the platform writes.
+  testing::ProgramResult RunProgram(const std::vector<std::filesystem::path>& arguments) {
+    testing::ProgramResult result = testing::RunProgram(program_, arguments);
+    for (std::string* text : {&result.out, &result.err}) std::erase(*text, '\r');
+    return result;
+  }
+
+  const std::filesystem::path program_ = testing::ProgramBesideTest("ombrix-patch-cli");
+};
+
+TEST_F(ConsoleProgramE2eTest, PatchesEveryTargetAndReturnsTheHighestStatus) {
+  const std::filesystem::path norwegian =
+      folder_ / std::filesystem::path(u8"Ømbrix æøå.exe");  // the name reaches the engine whole
+  testing::WriteBytes(target_, sample_.unpatched);
+  testing::WriteBytes(norwegian, sample_.unpatched);
+  const testing::ProgramResult result = RunProgram({target_, folder_ / "missing.exe", norwegian});
+  EXPECT_EQ(result.exit_code, kCliInvalidPath);
+  EXPECT_THAT(result.out, HasSubstr("Ombrix.exe: Update is complete!\n"));
+  EXPECT_THAT(result.out, HasSubstr("missing.exe: File Path is Invalid."));
+  EXPECT_THAT(result.out,
+              HasSubstr(reinterpret_cast<const char*>(u8"Ømbrix æøå.exe: Update is complete!\n")));
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
+  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(norwegian), sample_.patched));
+
+  const testing::ProgramResult restored = RunProgram({"--restore", target_});
+  EXPECT_EQ(restored.exit_code, kCliAllDone);
+  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.unpatched));
+}
+
+TEST_F(ConsoleProgramE2eTest, CheckVersionAndBadOptions) {
+  testing::WriteBytes(target_, sample_.patched);
+  const testing::ProgramResult check = RunProgram({"--check", target_});
+  EXPECT_EQ(check.exit_code, kCliNotApplicable);
+  EXPECT_THAT(check.out, HasSubstr("Ombrix.exe: patched\n"));
+
+  const testing::ProgramResult version = RunProgram({"--version"});
+  EXPECT_EQ(version.exit_code, kCliAllDone);
+  EXPECT_EQ(version.out, std::string("ombrix-patch-cli ") + OMBRIX_VERSION_TEXT + "\n");
+
+  const testing::ProgramResult bad = RunProgram({"--bogus"});
+  EXPECT_EQ(bad.exit_code, kCliUsage);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_THAT(bad.err, HasSubstr("unknown option '--bogus'"));
+}
+
+}  // namespace
+}  // namespace ombrix

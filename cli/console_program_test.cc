@@ -1,0 +1,150 @@
+#include "cli/console_program.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "engine/testing/fault_plan.h"
+#include "engine/testing/test_files.h"
+#include "version.h"
+
+namespace ombrix {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::ReadBytes;
+using testing::SameBytes;
+using ::testing::StartsWith;
+using testing::WriteBytes;
+
+class ConsoleProgramTest : public testing::TargetTest {
+ protected:
+  int Run(std::vector<std::filesystem::path> arguments) {
+    out_.str("");
+    err_.str("");
+    return RunConsoleProgram(arguments, out_, err_);
+  }
+  std::string Line(const std::filesystem::path& path, std::string_view sentence) {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end()) + ": " + std::string(sentence) + "\n";
+  }
+
+  std::ostringstream out_;
+  std::ostringstream err_;
+};
+
+TEST_F(ConsoleProgramTest, EachOutcomeHasTheWindowsSentenceAndItsStatus) {
+  WriteBytes(target_, sample_.unpatched);
+  EXPECT_EQ(Run({target_}), kCliAllDone);
+  EXPECT_EQ(out_.str(), Line(target_, "Update is complete!"));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+
+  EXPECT_EQ(Run({target_}), kCliNotApplicable);
+  EXPECT_EQ(out_.str(), Line(target_,
+                             "Can not update now.  Program has already been updated or "
+                             "File Path is invalid."));
+
+  EXPECT_EQ(Run({folder_ / "missing.exe"}), kCliInvalidPath);
+  EXPECT_EQ(out_.str(), Line(folder_ / "missing.exe",
+                             "File Path is Invalid.  Enter correct path and try again."));
+
+  WriteBytes(target_, sample_.unpatched);
+  const testing::ScopedFileFaultHook hook([](FileCall call) { return call == FileCall::kFlush; });
+  EXPECT_EQ(Run({target_}), kCliRunError);
+  EXPECT_THAT(out_.str(), HasSubstr("Could not flush the new copy to the disk: "));
+  EXPECT_THAT(out_.str(), HasSubstr("The file was left unchanged.\n"));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(ConsoleProgramTest, EveryTargetIsTriedAndTheHighestStatusWins) {
+  const std::filesystem::path patched = folder_ / "patched.exe";
+  const std::filesystem::path second = folder_ / "second.exe";
+  WriteBytes(target_, sample_.unpatched);
+  WriteBytes(patched, sample_.patched);
+  WriteBytes(second, sample_.unpatched);
+  EXPECT_EQ(Run({target_, folder_ / "missing.exe", patched, second}), kCliInvalidPath);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_TRUE(SameBytes(ReadBytes(second), sample_.patched));
+  const std::string out = out_.str();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4);
+  EXPECT_THAT(out_.str(), HasSubstr(Line(second, "Update is complete!")));
+
+  EXPECT_EQ(Run({patched, folder_ / "missing.exe"}), kCliInvalidPath);
+  EXPECT_EQ(Run({patched, target_}), kCliNotApplicable);
+}
+
+TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothing) {
+  const std::filesystem::path patched = folder_ / "patched.exe";
+  const std::filesystem::path other = folder_ / "other.exe";
+  WriteBytes(target_, sample_.unpatched);
+  WriteBytes(patched, sample_.patched);
+  WriteBytes(other, testing::Filler(4096));
+  const auto written = std::filesystem::last_write_time(target_);
+
+  EXPECT_EQ(Run({"--check", target_}), kCliAllDone);
+  EXPECT_THAT(out_.str(), StartsWith(Line(target_, "unpatched (an update would complete)")));
+  EXPECT_THAT(out_.str(), HasSubstr("  1. English \"Work with Submitted Jobs\" at byte " +
+                                    std::to_string(sample_.ranges[0].offset) +
+                                    "; Norwegian \"Arbeide med jobber som er sendt\" not found\n"));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_EQ(std::filesystem::last_write_time(target_), written);
+
+  EXPECT_EQ(Run({patched, "--check"}), kCliNotApplicable);
+  EXPECT_THAT(out_.str(), StartsWith(Line(patched, "patched")));
+  EXPECT_THAT(out_.str(), HasSubstr("3. English \"English\" not found; Norwegian \"Norwegian\" at "
+                                    "byte " +
+                                    std::to_string(sample_.ranges[2].offset) + "\n"));
+  EXPECT_EQ(Run({"--check", other}), kCliNotApplicable);
+  EXPECT_THAT(out_.str(), StartsWith(Line(other, "not a target (none of the texts)")));
+
+  std::string half = sample_.patched;
+  testing::Place(half, sample_.ranges[1].offset, testing::EnglishImage(1));
+  WriteBytes(other, half);
+  EXPECT_EQ(Run({"--check", other, target_}), kCliNotApplicable);
+  EXPECT_THAT(out_.str(), StartsWith(Line(other, "partly patched")));
+  EXPECT_EQ(Run({"--check", folder_ / "missing.exe"}), kCliInvalidPath);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"Ombrix.exe", "other.exe", "patched.exe"}));
+}
+
+TEST_F(ConsoleProgramTest, RestoreGivesBackTheOriginalBytes) {
+  WriteBytes(target_, sample_.unpatched);
+  EXPECT_EQ(Run({"--restore", target_}), kCliNotApplicable);
+  EXPECT_EQ(out_.str(), Line(target_,
+                             "Can not restore now.  Program has not been updated or "
+                             "File Path is invalid."));
+  ASSERT_EQ(Run({target_}), kCliAllDone);
+  EXPECT_EQ(Run({"--restore", target_}), kCliAllDone);
+  EXPECT_EQ(out_.str(), Line(target_, "Restore is complete!"));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
+TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
+  WriteBytes(target_, sample_.unpatched);
+  for (const std::vector<std::filesystem::path>& arguments :
+       std::vector<std::vector<std::filesystem::path>>{{},
+                                                       {"--check"},
+                                                       {"--frobnicate", target_},
+                                                       {"-x", target_},
+                                                       {"--check", "--restore", target_}}) {
+    EXPECT_EQ(Run(arguments), kCliUsage);
+    EXPECT_THAT(err_.str(), HasSubstr("Usage: ombrix-patch-cli [--check | --restore] PATH...\n"));
+    EXPECT_EQ(out_.str(), "");
+  }
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched)) << "nothing ran";
+
+  EXPECT_EQ(Run({"--", "-x"}), kCliInvalidPath) << "after -- every argument is a path";
+}
+
+TEST_F(ConsoleProgramTest, HelpAndVersion) {
+  EXPECT_EQ(Run({"--help"}), kCliAllDone);
+  EXPECT_THAT(out_.str(), StartsWith("Usage: "));
+  EXPECT_THAT(out_.str(), HasSubstr("  64  the command line was wrong\n"));
+  EXPECT_EQ(Run({"--version"}), kCliAllDone);
+  EXPECT_EQ(out_.str(), std::string("ombrix-patch-cli ") + OMBRIX_VERSION_TEXT + "\n");
+}
+
+}  // namespace
+}  // namespace ombrix
