@@ -1,0 +1,70 @@
+# The release packages, made by CPack: for Windows a ZIP with the two programs and a short
+# README in plain text; for Linux a .deb with both programs, the menu entry, the icon, the
+# manual pages and the Debian documents, installed under /usr. The version is the project's.
+set(packaging ${PROJECT_SOURCE_DIR}/packaging)
+set(generated ${PROJECT_BINARY_DIR}/packaging)
+
+if(WIN32)
+  install(TARGETS ombrix-patch ombrix-patch-cli RUNTIME DESTINATION .)
+  # README.txt with Windows line ends, for every text editor there.
+  configure_file(${packaging}/README.txt ${generated}/README.lf.txt @ONLY)
+  file(READ ${generated}/README.lf.txt readme)
+  string(REPLACE "\n" "\r\n" readme "${readme}")
+  file(WRITE ${generated}/README.txt "${readme}")
+  install(FILES ${generated}/README.txt DESTINATION .)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME ombrix-patch-${PROJECT_VERSION}-win32)
+else()
+  # Manual pages and the changelog go compressed, as Debian's policy asks.
+  find_program(OMBRIX_GZIP gzip REQUIRED)
+  set(compressed)
+  foreach(page ombrix-patch.1 ombrix-patch-cli.1)
+    configure_file(${packaging}/${page} ${generated}/${page} @ONLY)
+    list(APPEND compressed ${page})
+  endforeach()
+  configure_file(${packaging}/changelog ${generated}/changelog COPYONLY)
+  list(APPEND compressed changelog)
+  set(outputs)
+  foreach(file ${compressed})
+    add_custom_command(OUTPUT ${generated}/${file}.gz
+                       COMMAND ${OMBRIX_GZIP} -9nkf ${generated}/${file}
+                       DEPENDS ${generated}/${file} VERBATIM)
+    list(APPEND outputs ${generated}/${file}.gz)
+  endforeach()
+  add_custom_target(package_documents ALL DEPENDS ${outputs})
+  install(FILES ${generated}/ombrix-patch.1.gz ${generated}/ombrix-patch-cli.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${packaging}/copyright ${generated}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ombrix-patch)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER
+      "Ombrix Norwegian Language Patch maintainers <maintainers@ombrix-patch.example>")
+  # The long description; CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY above it.
+  string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Turns three English texts inside the Ombrix 2000 executable, as installed\n"
+    "in a Wine prefix, into Norwegian: all or nothing, with the file's length\n"
+    "unchanged and the file replaced in one atomic step.\n"
+    ".\n"
+    "ombrix-patch is the window for a user at a desk; ombrix-patch-cli patches,\n"
+    "checks or restores files unattended, for administrators and their\n"
+    "deployment tools.")
+  # The Qt and C libraries, found by dpkg-shlibdeps; the window's fonts where they are missing.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
+endif()
+
+set(CPACK_PACKAGE_NAME ombrix-patch)
+set(CPACK_PACKAGE_VENDOR "Ombrix Norwegian Language Patch")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Norwegian language patch for Ombrix 2000")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_SOURCE_DIR}/dist)
+include(CPack)
