@@ -12,6 +12,8 @@ class Category : public std::error_category {
         return "the file was changed by someone else while it was being patched";
       case PatchErrc::kNotRegularFile:
         return "it is not a regular file";
+      case PatchErrc::kCopyDiffers:
+        return "what the disk gave back differs from what was written";
     }
     return "unknown error";
   }

@@ -12,6 +12,7 @@ namespace ombrix {
 enum class PatchErrc {
   kFileChanged = 1,  // the file changed its length or kind while the run worked on it
   kNotRegularFile,   // the path no longer names a regular file
+  kCopyDiffers,      // the new copy, read back, is not what was written to it
 };
 const std::error_category& PatchCategory();
 std::error_code make_error_code(PatchErrc error);

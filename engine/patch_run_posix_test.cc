@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 
 #include "engine/os_file.h"
@@ -119,6 +120,31 @@ TEST_F(RunPatchPosixTest, PermissionBitsAndOwnerAreKept) {
     EXPECT_EQ(st.st_uid, kNobody);
     EXPECT_EQ(st.st_gid, 4321u);
   }
+}
+
+TEST_F(RunPatchPosixTest, CopyThatReadsBackWrongNeverReplacesTheTarget) {
+  WriteBytes(target_, sample_.unpatched);
+  // Something spoils the new copy after it was written: the read-back must notice.
+  const testing::ScopedFileFaultHook hook([&](FileCall call) {
+    if (call != FileCall::kFlush) return false;
+    for (const std::string& name : folder_.Names()) {
+      if (name == "Ombrix.exe") continue;
+      std::fstream copy(folder_ / name, std::ios::in | std::ios::out | std::ios::binary);
+      copy.seekp(100);
+      copy.put('!');
+    }
+    return false;
+  });
+  try {
+    RunPatch(target_);
+    FAIL() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_EQ(error.step(), "read back the new copy of the file");
+    EXPECT_EQ(error.code(), PatchErrc::kCopyDiffers);
+    EXPECT_EQ(error.target(), TargetState::kUnchanged);
+  }
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
 }
 
 TEST_F(RunPatchPosixTest, OtherHardLinksKeepTheOldBytes) {

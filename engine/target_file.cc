@@ -1,5 +1,6 @@
 #include "engine/target_file.h"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <new>
@@ -64,6 +65,23 @@ std::error_code WriteAllAt(const os::File& file, std::uint64_t offset,
     if (count == 0) return std::make_error_code(std::errc::io_error);
     bytes = bytes.subspan(count);
     offset += count;
+  }
+  return {};
+}
+
+// Reads the new copy back and compares it with what was written, a chunk at a time.
+std::error_code VerifyCopy(const os::File& file, std::span<const char> content) {
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  const std::unique_ptr<char[]> chunk =
+      std::make_unique_for_overwrite<char[]>(std::min(kChunk, content.size()));
+  for (std::uint64_t offset = 0; offset < content.size(); offset += kChunk) {
+    const std::span<const char> expected =
+        content.subspan(offset, std::min<std::size_t>(kChunk, content.size() - offset));
+    const std::span<char> actual(chunk.get(), expected.size());
+    if (const std::error_code error = ReadAllAt(file, offset, actual)) return error;
+    if (!std::equal(actual.begin(), actual.end(), expected.begin())) {
+      return PatchErrc::kCopyDiffers;
+    }
   }
   return {};
 }
@@ -227,6 +245,7 @@ void WriteTarget(const std::filesystem::path& path, std::span<const char> conten
             "give the new copy the file's permissions", path);
     Require(Make(FileCall::kFlush, [&] { return os::Flush(copy); }),
             "flush the new copy to the disk", path);
+    Require(VerifyCopy(copy, content), "read back the new copy of the file", path);
     Require(Make(FileCall::kClose, [&] { return os::Close(copy); }), "close the new copy", path);
     if (const std::error_code error =
             Make(FileCall::kReplace, [&] { return os::Replace(copy_path, target); })) {

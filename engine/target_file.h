@@ -38,11 +38,11 @@ FileBuffer ReadTarget(const std::filesystem::path& path);
 // Makes the file at `path` (the file a symbolic link points to, for a link) hold exactly
 // `content`, which is as long as the file and differs from it only inside `changed`.
 //
-// The content is written to a new file beside the target, flushed, given the target's
-// permissions and then renamed over it, so the target holds either its old or its new bytes
-// at every moment. Where no new file can be made in the folder, the target is overwritten in
-// place, `changed` ranges only. Throws PatchError naming the failed step; the target then holds
-// its old bytes (unless the error says otherwise) and no new file is left behind.
+// The content is written to a new file beside the target, given the target's permissions,
+// flushed, read back and compared, and only then renamed over it, so the target holds either its
+// old or its new bytes at every moment. Where no new file can be made in the folder, the target is
+// overwritten in place, `changed` ranges only. Throws PatchError naming the failed step; the target
+// then holds its old bytes (unless the error says otherwise) and no new file is left behind.
 void WriteTarget(const std::filesystem::path& path, std::span<const char> content,
                  std::span<const ByteRange> changed);
 
