@@ -2,27 +2,12 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstdint>
 #include <cstring>
+
+#include "engine/anchor_scan.h"
 
 namespace ombrix {
 namespace {
-
-// Sixteen bytes compared at once: SSE2 registers on x86, plain code where there are none.
-constexpr std::size_t kLanes = 16;
-using Lanes = unsigned char __attribute__((vector_size(kLanes)));
-
-Lanes Splat(unsigned char byte) {
-  Lanes lanes;
-  for (std::size_t i = 0; i < kLanes; ++i) lanes[i] = byte;
-  return lanes;
-}
-
-Lanes Load(const unsigned char* bytes) {
-  Lanes lanes;
-  std::memcpy(&lanes, bytes, kLanes);
-  return lanes;
-}
 
 // How rarely a byte occurs in an executable: zero bytes and blanks (which pad every UTF-16
 // text) are everywhere, capital letters are rare.
@@ -67,48 +52,24 @@ std::optional<std::size_t> ImageSearcher::FindFrom(std::span<const char> haystac
                                                    std::size_t start) const {
   const std::size_t size = needle_.size();
   if (haystack.size() < size) return std::nullopt;
-  const std::size_t last_start = haystack.size() - size;
+  const std::size_t end = haystack.size() - size + 1;  // one past the last possible start
   const auto* bytes = reinterpret_cast<const unsigned char*>(haystack.data());
   const auto first = static_cast<unsigned char>(needle_[first_anchor_]);
   const auto second = static_cast<unsigned char>(needle_[second_anchor_]);
-  std::size_t verified = 0;
-
-  // Compares the whole needle at `offset`; false also when verifying has cost too much.
-  bool give_up = false;
-  const auto matches_at = [&](std::size_t offset) {
+  std::size_t verified = 0;  // bytes compared in full, against the bytes scanned
+  for (std::size_t offset = start;; ++offset) {
+    offset =
+        NextAnchorMatch(bytes + first_anchor_, bytes + second_anchor_, first, second, offset, end);
+    if (offset == end) return std::nullopt;
+    if (std::memcmp(bytes + offset, needle_.data(), size) == 0) return offset;
     verified += size;
-    give_up = verified > 2 * (offset - start) + kVerifySlack;
-    return std::memcmp(bytes + offset, needle_.data(), size) == 0;
-  };
-  const auto rest_by_fallback = [&](std::size_t from) -> std::optional<std::size_t> {
-    const auto [found, end] =
-        fallback_(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end());
-    if (found == end) return std::nullopt;
-    return static_cast<std::size_t>(found - haystack.begin());
-  };
-
-  const Lanes want_first = Splat(first);
-  const Lanes want_second = Splat(second);
-  std::size_t offset = start;
-  for (; offset + kLanes - 1 <= last_start; offset += kLanes) {
-    const auto hits = (Load(bytes + offset + first_anchor_) == want_first) &
-                      (Load(bytes + offset + second_anchor_) == want_second);
-    std::uint64_t any[2];
-    std::memcpy(any, &hits, sizeof(any));
-    if ((any[0] | any[1]) == 0) continue;
-    for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      if (hits[lane] == 0) continue;
-      if (matches_at(offset + lane)) return offset + lane;
-      if (give_up) return rest_by_fallback(offset + lane + 1);
+    if (verified > 2 * (offset - start) + kVerifySlack) {
+      const auto [found, found_end] =
+          fallback_(haystack.begin() + static_cast<std::ptrdiff_t>(offset + 1), haystack.end());
+      if (found == found_end) return std::nullopt;
+      return static_cast<std::size_t>(found - haystack.begin());
     }
   }
-  for (; offset <= last_start; ++offset) {
-    if (bytes[offset + first_anchor_] == first && bytes[offset + second_anchor_] == second &&
-        matches_at(offset)) {
-      return offset;
-    }
-  }
-  return std::nullopt;
 }
 
 }  // namespace ombrix
