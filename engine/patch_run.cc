@@ -14,8 +14,10 @@ PatchOutcome RunPatch(const std::filesystem::path& path) {
 PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction) {
   const PatchImages images(direction);
   if (!ProbeTarget(path)) return PatchOutcome::InvalidPath;
-  FileBuffer buffer = ReadTarget(path);
-  const std::optional<ReplacedRanges> replaced = images.ReplaceIn(buffer.bytes());
+  OccurrenceScan scan(images);  // searches each part of the file as soon as it is read
+  FileBuffer buffer = ReadTarget(path, [&](std::span<const char> filled) { scan.Scan(filled); });
+  const std::optional<ReplacedRanges> replaced =
+      images.ReplaceIn(buffer.bytes(), scan.occurrences());
   if (!replaced) return PatchOutcome::NotApplicable;
   WriteTarget(path, buffer.bytes(), *replaced);
   return PatchOutcome::Completed;

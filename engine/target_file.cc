@@ -74,9 +74,9 @@ std::error_code VerifyCopy(const os::File& file, std::span<const char> content) 
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   const std::unique_ptr<char[]> chunk =
       std::make_unique_for_overwrite<char[]>(std::min(kChunk, content.size()));
-  for (std::uint64_t offset = 0; offset < content.size(); offset += kChunk) {
+  for (std::size_t offset = 0; offset < content.size(); offset += kChunk) {
     const std::span<const char> expected =
-        content.subspan(offset, std::min<std::size_t>(kChunk, content.size() - offset));
+        content.subspan(offset, std::min(kChunk, content.size() - offset));
     const std::span<char> actual(chunk.get(), expected.size());
     if (const std::error_code error = ReadAllAt(file, offset, actual)) return error;
     if (!std::equal(actual.begin(), actual.end(), expected.begin())) {
@@ -159,7 +159,9 @@ void OverwriteInPlace(const std::filesystem::path& path, const std::filesystem::
 }  // namespace
 
 FileBuffer::FileBuffer(std::size_t size)
-    : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
+    : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {
+  os::AdviseLargePages(bytes());
+}
 
 std::filesystem::path NewCopyName(const std::filesystem::path& target) {
   static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -189,7 +191,7 @@ bool ProbeTarget(const std::filesystem::path& path) noexcept {
   return true;
 }
 
-FileBuffer ReadTarget(const std::filesystem::path& path) {
+FileBuffer ReadTarget(const std::filesystem::path& path, const ReadProgress& progress) {
   os::File file;
   Require(Make(FileCall::kOpenForReading, [&] { return os::OpenForReading(path, file); }),
           "open the file for reading", path);
@@ -198,14 +200,18 @@ FileBuffer ReadTarget(const std::filesystem::path& path) {
           path);
   if (!info.is_regular) throw PatchError("read the file", path, PatchErrc::kNotRegularFile);
 
+  // A megabyte at a time, so that `progress` sees each part while it is still in the cache.
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
   FileBuffer buffer = AllocateFor(info.size, path);
-  std::span<char> rest = buffer.bytes();
-  while (!rest.empty()) {
+  const std::span<char> bytes = buffer.bytes();
+  for (std::size_t filled = 0; filled < bytes.size();) {
+    const std::span<char> chunk = bytes.subspan(filled, std::min(kChunk, bytes.size() - filled));
     std::size_t count = 0;
-    Require(Make(FileCall::kRead, [&] { return os::ReadSome(file, rest, count); }), "read the file",
-            path);
+    Require(Make(FileCall::kRead, [&] { return os::ReadSome(file, chunk, count); }),
+            "read the file", path);
     if (count == 0) throw PatchError("read the file", path, PatchErrc::kFileChanged);
-    rest = rest.subspan(count);
+    filled += count;
+    if (progress) progress(bytes.first(filled));
   }
   // One byte more must meet the end: the file did not grow while it was read.
   char extra;

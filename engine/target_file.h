@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -31,9 +32,13 @@ class FileBuffer {
 // blocks, never creates anything and never throws.
 bool ProbeTarget(const std::filesystem::path& path) noexcept;
 
-// Reads the whole file at `path`. Throws PatchError when it cannot be opened or read, is not a
-// regular file, changes its length while it is read, or is too large to hold in memory.
-FileBuffer ReadTarget(const std::filesystem::path& path);
+// Called after each read with the bytes read so far, the buffer's first bytes.
+using ReadProgress = std::function<void(std::span<const char> filled)>;
+
+// Reads the whole file at `path`, a megabyte at a time, telling `progress` (when given) after
+// each read. Throws PatchError when it cannot be opened or read, is not a regular file, changes
+// its length while it is read, or is too large to hold in memory.
+FileBuffer ReadTarget(const std::filesystem::path& path, const ReadProgress& progress = {});
 
 // Makes the file at `path` (the file a symbolic link points to, for a link) hold exactly
 // `content`, which is as long as the file and differs from it only inside `changed`.

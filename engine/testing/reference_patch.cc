@@ -1,0 +1,46 @@
+#include "engine/testing/reference_patch.h"
+
+#include <algorithm>
+#include <string>
+
+#include "engine/patch_table.h"
+
+namespace ombrix::testing {
+
+std::optional<ReplacedRanges> ReferenceReplace(std::span<char> buffer, PatchDirection direction) {
+  ReplacedRanges ranges;
+  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+    const bool apply = direction == PatchDirection::kApply;
+    const std::string from = MakeUnicode(apply ? PatchTable[i].english : PatchTable[i].norwegian);
+    const std::string to = MakeUnicode(apply ? PatchTable[i].norwegian : PatchTable[i].english);
+    const auto found = std::search(buffer.begin(), buffer.end(), from.begin(), from.end());
+    if (found == buffer.end()) return std::nullopt;
+    std::copy(to.begin(), to.end(), found);
+    ranges[i] = {static_cast<std::size_t>(found - buffer.begin()), to.size()};
+  }
+  return ranges;
+}
+
+std::string BufferFromRecipe(std::span<const unsigned char> recipe) {
+  std::string buffer;
+  std::size_t cut_end = 0;
+  std::size_t cut_start = 0;
+  for (std::size_t i = 0; i < recipe.size(); ++i) {
+    const unsigned char byte = recipe[i];
+    if ((byte == 0xF6 || byte == 0xF7) && i + 1 < recipe.size()) {
+      (byte == 0xF6 ? cut_end : cut_start) = recipe[++i];
+    } else if (byte >= 0xF0 && byte <= 0xF5) {
+      const TextPair& pair = PatchTable[(byte - 0xF0) % 3];
+      std::string image = MakeUnicode(byte < 0xF3 ? pair.english : pair.norwegian);
+      image.resize(image.size() - std::min(cut_end, image.size()));
+      image.erase(0, std::min(cut_start, image.size()));
+      buffer += image;
+      cut_end = cut_start = 0;
+    } else {
+      buffer.push_back(static_cast<char>(byte));
+    }
+  }
+  return buffer;
+}
+
+}  // namespace ombrix::testing
