@@ -94,11 +94,6 @@ std::error_code FlushFolder(const std::filesystem::path& folder);
 bool AlreadyExists(std::error_code error);
 bool InUse(std::error_code error);
 
-// Asks for `memory` (a buffer about to be filled) to be backed by large pages where the system
-// offers them, which makes filling and searching a large buffer cheaper. Only advice: nothing
-// changes where it is not followed.
-void AdviseLargePages(std::span<char> memory);
-
 // Makes a file-size limit reached while writing an ordinary write error instead of a signal
 // that kills the process (SIGXFSZ). A no-op on Windows.
 void IgnoreFileSizeLimitSignal();

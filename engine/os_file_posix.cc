@@ -1,6 +1,5 @@
 // The file-system primitives on POSIX systems.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -169,14 +168,6 @@ bool AlreadyExists(std::error_code error) { return error == std::errc::file_exis
 
 bool InUse(std::error_code error) {
   return error == std::errc::text_file_busy || error == std::errc::device_or_resource_busy;
-}
-
-void AdviseLargePages(std::span<char> memory) {
-  // madvise wants page-aligned ranges; the buffer's first and last partial pages are left out.
-  static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<std::uintptr_t>(memory.data()) + page - 1) & ~(page - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(memory.data()) + memory.size()) & ~(page - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 void IgnoreFileSizeLimitSignal() { std::signal(SIGXFSZ, SIG_IGN); }

@@ -237,9 +237,6 @@ bool InUse(std::error_code error) {
          (error.value() == ERROR_SHARING_VIOLATION || error.value() == ERROR_LOCK_VIOLATION);
 }
 
-// Large pages on Windows need a privilege that users do not hold; the buffer keeps small ones.
-void AdviseLargePages(std::span<char> /*memory*/) {}
-
 void IgnoreFileSizeLimitSignal() {}
 
 }  // namespace ombrix::os

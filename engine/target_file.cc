@@ -159,9 +159,7 @@ void OverwriteInPlace(const std::filesystem::path& path, const std::filesystem::
 }  // namespace
 
 FileBuffer::FileBuffer(std::size_t size)
-    : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {
-  os::AdviseLargePages(bytes());
-}
+    : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
 
 std::filesystem::path NewCopyName(const std::filesystem::path& target) {
   static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";

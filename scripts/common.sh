@@ -9,6 +9,8 @@ OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmoc
 # The Linux window's tests: a virtual display and a reparenting window manager.
 OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox)
 OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth imagemagick)
+# The benchmark and the programs it measures ours against.
+OMBRIX_BENCH_PACKAGES=(libbenchmark-dev python3 time bbe perl linux-perf)
 # Making and checking the release packages.
 OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils unzip file)
 
