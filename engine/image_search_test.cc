@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/patch_table.h"
+#include "engine/testing/reference_patch.h"
 
 namespace ombrix {
 namespace {
@@ -38,13 +39,6 @@ TEST(ImageSearcherTest, ReportsAbsence) {
   EXPECT_EQ(Find("abc", "abdabCab"), std::nullopt);
 }
 
-// The plain definition: the lowest offset where every byte agrees.
-std::optional<std::size_t> Reference(std::string_view needle, std::string_view haystack) {
-  const auto found = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end());
-  if (found == haystack.end()) return std::nullopt;
-  return static_cast<std::size_t>(found - haystack.begin());
-}
-
 TEST(ImageSearcherTest, AgreesWithThePlainDefinitionOnNearMisses) {
   std::mt19937 random(7);
   const std::string image = MakeUnicode(PatchTable[2].english);  // "English        "
@@ -57,7 +51,7 @@ TEST(ImageSearcherTest, AgreesWithThePlainDefinitionOnNearMisses) {
       haystack += piece + std::string(random() % 5, "E\0h "[random() % 4]);
     }
     if (random() % 3 == 0) haystack.insert(random() % haystack.size(), image);
-    ASSERT_EQ(Find(image, haystack), Reference(image, haystack)) << "round " << round;
+    ASSERT_EQ(Find(image, haystack), testing::ReferenceFind(image, haystack)) << "round " << round;
   }
 }
 

@@ -11,6 +11,8 @@ OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox)
 OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth imagemagick)
 # The benchmark and the programs it measures ours against.
 OMBRIX_BENCH_PACKAGES=(libbenchmark-dev python3 time bbe perl linux-perf)
+# The fuzzer: clang with libFuzzer's runtime.
+OMBRIX_FUZZ_PACKAGES=(clang libclang-rt-14-dev python3)
 # Making and checking the release packages.
 OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils unzip file)
 

@@ -21,6 +21,12 @@ std::optional<ReplacedRanges> ReferenceReplace(std::span<char> buffer, PatchDire
   return ranges;
 }
 
+std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_view buffer) {
+  const auto found = std::search(buffer.begin(), buffer.end(), image.begin(), image.end());
+  if (found == buffer.end()) return std::nullopt;
+  return static_cast<std::size_t>(found - buffer.begin());
+}
+
 std::string BufferFromRecipe(std::span<const unsigned char> recipe) {
   std::string buffer;
   std::size_t cut_end = 0;

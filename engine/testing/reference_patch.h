@@ -6,12 +6,17 @@
 
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "engine/patch_images.h"
 
 namespace ombrix::testing {
 
 std::optional<ReplacedRanges> ReferenceReplace(std::span<char> buffer, PatchDirection direction);
+
+// The lowest offset at which `image` occurs in `buffer`, found with std::search.
+std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_view buffer);
 
 // Makes test buffers from `recipe`: each byte either stands for itself or, from 0xF0 on, for an
 // image of the patch (0xF0-0xF2 English 1-3, 0xF3-0xF5 Norwegian 1-3); 0xF6 and 0xF7 drop as
