@@ -1,8 +1,13 @@
 // What a run promises on POSIX systems: links, permissions, owners, special files, limits,
 // and folders where no new file can be made.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -74,23 +79,6 @@ class RunPatchPosixTest : public testing::TargetTest {
     ASSERT_EQ(::chown(target_.c_str(), kNobody, kNobody), 0);
   }
 };
-
-TEST_F(RunPatchPosixTest, SpecialFilesAreInvalidAndNeverBlock) {
-  ASSERT_EQ(::mkfifo(target_.c_str(), 0644), 0);
-  EXPECT_EQ(RunPatch(target_), PatchOutcome::InvalidPath);  // would hang if it blocked
-  EXPECT_EQ(RunPatch("/dev/null"), PatchOutcome::InvalidPath);
-  EXPECT_EQ(RunPatch("/dev/zero"), PatchOutcome::InvalidPath);
-}
-
-TEST_F(RunPatchPosixTest, LinksThatLeadNowhereAreInvalid) {
-  std::filesystem::create_symlink("missing.exe", folder_ / "dangling.exe");
-  std::filesystem::create_symlink("loop.exe", folder_ / "loop.exe");
-  std::filesystem::create_directory_symlink(".", folder_ / "folder.exe");
-  EXPECT_EQ(RunPatch(folder_ / "dangling.exe"), PatchOutcome::InvalidPath);
-  EXPECT_EQ(RunPatch(folder_ / "loop.exe"), PatchOutcome::InvalidPath);
-  EXPECT_EQ(RunPatch(folder_ / "folder.exe"), PatchOutcome::InvalidPath);
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "missing.exe"));
-}
 
 TEST_F(RunPatchPosixTest, SymbolicLinkStaysALinkAndItsTargetIsPatched) {
   std::filesystem::create_directory(folder_ / "real");
@@ -187,6 +175,80 @@ TEST_F(RunPatchPosixTest, FileSizeLimitFailsTheRunAndLeavesNoTrace) {
   EXPECT_EQ(result, kErrorUnchanged);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
   EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+// Runs `work` in a child process with a mount namespace of its own, so that it may mount file
+// systems that no one else sees; kNoNamespace when the system does not allow it (not root).
+constexpr int kNoNamespace = 77;
+int InMountNamespace(const std::function<int()>& work) {
+  return InChild(
+      [&] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+          return kNoNamespace;
+        }
+        return work();
+      },
+      /*as_ordinary_user=*/false);
+}
+
+// What a failed run left: 0 when the run threw a PatchError, and the target holds its old
+// bytes, alone in its folder.
+int ErrorLeftTargetAsItWas(const std::filesystem::path& target, const std::string& unpatched,
+                           const std::filesystem::path& folder) {
+  try {
+    RunPatch(target);
+    return 1;
+  } catch (const PatchError& error) {
+    if (error.target() != TargetState::kUnchanged) return 2;
+  }
+  if (ReadBytes(target) != unpatched) return 3;
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++entries;
+  return entries == 1 ? 0 : 4;
+}
+
+TEST_F(RunPatchPosixTest, FullDiskFailsTheRunAndLeavesTheTargetAsItWas) {
+  const int result = InMountNamespace([&] {
+    // A file system with room for the target and half a copy of it.
+    const std::string size = "size=" + std::to_string(sample_.unpatched.size() * 3 / 2);
+    if (::mount("tmpfs", folder_.path().c_str(), "tmpfs", 0, size.c_str()) != 0) return 20;
+    WriteBytes(target_, sample_.unpatched);
+    return ErrorLeftTargetAsItWas(target_, sample_.unpatched, folder_.path());
+  });
+  if (result == kNoNamespace) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  EXPECT_EQ(result, 0);
+}
+
+TEST_F(RunPatchPosixTest, ReadOnlyMountGivesAnErrorAndLeavesTheTargetAsItWas) {
+  WriteBytes(target_, sample_.unpatched);
+  const int result = InMountNamespace([&] {
+    const char* folder = folder_.path().c_str();
+    if (::mount(folder, folder, nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nullptr, folder, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+      return 20;
+    }
+    return ErrorLeftTargetAsItWas(target_, sample_.unpatched, folder_.path());
+  });
+  if (result == kNoNamespace) GTEST_SKIP() << "a read-only bind mount needs root";
+  EXPECT_EQ(result, 0);
+}
+
+TEST_F(RunPatchPosixTest, ImmutableTargetGivesAnErrorAndStaysAsItWas) {
+  WriteBytes(target_, sample_.unpatched);
+  const auto set_immutable = [&](bool immutable) {
+    const int fd = ::open(target_.c_str(), O_RDONLY);
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+  };
+  if (!set_immutable(true)) GTEST_SKIP() << "chattr +i needs root and a file system that has it";
+  const int result = ErrorLeftTargetAsItWas(target_, sample_.unpatched, folder_.path());
+  set_immutable(false);
+  EXPECT_EQ(result, 0);
 }
 
 TEST_F(RunPatchPosixTest, ReadOnlyFolderWithWritableTargetIsPatchedInPlace) {

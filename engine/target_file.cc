@@ -179,6 +179,8 @@ std::filesystem::path NewCopyName(const std::filesystem::path& target) {
 }
 
 bool ProbeTarget(const std::filesystem::path& path) noexcept {
+  // The system would end the path at a zero character and open another file than the one named.
+  if (path.native().find(std::filesystem::path::value_type{}) != path.native().npos) return false;
   os::File file;
   os::FileInfo info;
   if (Make(FileCall::kOpenForReading, [&] { return os::OpenForReading(path, file); }) ||

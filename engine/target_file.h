@@ -28,8 +28,8 @@ class FileBuffer {
   std::size_t size_;
 };
 
-// Whether `path` opens for reading and is a regular file once links are followed. Never
-// blocks, never creates anything and never throws.
+// Whether `path` opens for reading and is a regular file once links are followed (a path with a
+// zero character in it never is). Never blocks, never creates anything and never throws.
 bool ProbeTarget(const std::filesystem::path& path) noexcept;
 
 // Called after each read with the bytes read so far, the buffer's first bytes.

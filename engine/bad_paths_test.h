@@ -1,0 +1,32 @@
+// Paths a run must answer without hanging, crashing or touching anything: one table of kinds,
+// common ones in bad_paths_test.cc and each platform's own in bad_paths_<platform>_test.cc.
+#ifndef OMBRIX_ENGINE_BAD_PATHS_TEST_H_
+#define OMBRIX_ENGINE_BAD_PATHS_TEST_H_
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/patch_run.h"
+#include "engine/testing/test_files.h"
+
+namespace ombrix::testing {
+
+struct BadPath {
+  std::string kind;  // what the path is, as the reliability report names it
+  // Prepares what the path needs in `folder` and returns the path.
+  std::function<std::filesystem::path(const TempFolder& folder)> make;
+  // What the run answers; std::nullopt: it throws a PatchError.
+  std::optional<PatchOutcome> outcome = PatchOutcome::InvalidPath;
+};
+
+std::vector<BadPath> PlatformBadPaths();
+
+inline void PrintTo(const BadPath& path, std::ostream* out) { *out << path.kind; }
+
+}  // namespace ombrix::testing
+
+#endif  // OMBRIX_ENGINE_BAD_PATHS_TEST_H_
