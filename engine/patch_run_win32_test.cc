@@ -18,19 +18,24 @@ using testing::WriteBytes;
 
 using RunPatchWin32Test = testing::TargetTest;
 
+// A run on `target` fails because a running program holds it, and says so.
+void ExpectInUse(const std::filesystem::path& target) {
+  try {
+    RunPatch(target);
+    ADD_FAILURE() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_THAT(error.step(), HasSubstr("in use by a running program"));
+    EXPECT_EQ(error.target(), TargetState::kUnchanged);
+  }
+}
+
 TEST_F(RunPatchWin32Test, TargetInUseGivesAnErrorThatSaysSo) {
   WriteBytes(target_, sample_.unpatched);
   // As Windows holds a running program's file: readable, but neither writable nor removable.
   const HANDLE held = ::CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  try {
-    RunPatch(target_);
-    ADD_FAILURE() << "no error";
-  } catch (const PatchError& error) {
-    EXPECT_THAT(error.step(), HasSubstr("in use by a running program"));
-    EXPECT_EQ(error.target(), TargetState::kUnchanged);
-  }
+  ExpectInUse(target_);
   ::CloseHandle(held);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
   EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
@@ -54,13 +59,7 @@ TEST_F(RunPatchWin32Test, RunningProgramsFileIsInUseAndStaysAsItWas) {
   PROCESS_INFORMATION running{};
   ASSERT_TRUE(::CreateProcessW(target_.c_str(), command_line.data(), nullptr, nullptr, FALSE,
                                CREATE_NO_WINDOW, nullptr, nullptr, &startup, &running));
-  try {
-    RunPatch(target_);
-    ADD_FAILURE() << "no error";
-  } catch (const PatchError& error) {
-    EXPECT_THAT(error.step(), HasSubstr("in use by a running program"));
-    EXPECT_EQ(error.target(), TargetState::kUnchanged);
-  }
+  ExpectInUse(target_);
   ::TerminateProcess(running.hProcess, 0);
   ::WaitForSingleObject(running.hProcess, INFINITE);
   ::CloseHandle(running.hThread);
