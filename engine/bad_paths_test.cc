@@ -6,6 +6,26 @@
 #include <map>
 
 namespace ombrix::testing {
+
+void PrintTo(const BadPath& path, std::ostream* out) {
+  *out << path.kind << " -> ";
+  if (!path.outcome) {
+    *out << "an error, the file unchanged";
+  } else {
+    switch (*path.outcome) {
+      case PatchOutcome::InvalidPath:
+        *out << "InvalidPath";
+        break;
+      case PatchOutcome::NotApplicable:
+        *out << "NotApplicable";
+        break;
+      case PatchOutcome::Completed:
+        *out << "Completed";
+        break;
+    }
+  }
+}
+
 namespace {
 
 // Every file in the folder, and its bytes, to tell that a run touched nothing.

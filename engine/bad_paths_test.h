@@ -25,7 +25,8 @@ struct BadPath {
 
 std::vector<BadPath> PlatformBadPaths();
 
-inline void PrintTo(const BadPath& path, std::ostream* out) { *out << path.kind; }
+// "missing file -> InvalidPath", as the reliability report reads it from the test's output.
+void PrintTo(const BadPath& path, std::ostream* out);
 
 }  // namespace ombrix::testing
 

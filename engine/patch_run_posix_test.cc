@@ -184,7 +184,7 @@ int InMountNamespace(const std::function<int()>& work) {
   return InChild(
       [&] {
         if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0) {
           return kNoNamespace;
         }
         return work();
@@ -224,8 +224,8 @@ TEST_F(RunPatchPosixTest, ReadOnlyMountGivesAnErrorAndLeavesTheTargetAsItWas) {
   WriteBytes(target_, sample_.unpatched);
   const int result = InMountNamespace([&] {
     const char* folder = folder_.path().c_str();
-    if (::mount(folder, folder, nullptr, MS_BIND, nullptr) != 0 ||
-        ::mount(nullptr, folder, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    if (::mount(folder, folder, "none", MS_BIND, nullptr) != 0 ||
+        ::mount("none", folder, "none", MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
       return 20;
     }
     return ErrorLeftTargetAsItWas(target_, sample_.unpatched, folder_.path());
