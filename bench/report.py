@@ -26,7 +26,7 @@ def machine(context, folder):
     memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / 2**30
     filesystem = subprocess.run(["df", "--output=fstype,source", folder],
                                 capture_output=True, text=True).stdout.split("\n")[1].split()
-    return ("%s, %d cores, %.0f GiB of memory, Linux %s; the search uses %s; targets on %s (%s)."
+    return ("%s, %d cores, %.0f GiB of memory, Linux %s; the search uses %s; targets on %s (%s)"
             % (cpu, context["num_cpus"], memory, platform.release(), context.get("anchor_scan"),
                filesystem[0], filesystem[1]))
 
@@ -66,6 +66,7 @@ def main():
         profile = f.read().rstrip()
     search = searches(engine["benchmarks"])
     runs = file_runs(engine["benchmarks"])
+    tmpfs_runs = file_runs(load(os.path.join(args.results, "engine-tmpfs.json"))["benchmarks"])
     out = []
     say = out.append
 
@@ -77,7 +78,7 @@ def main():
         " ratios." % (args.command, engine["context"]["date"][:10],
                       machine(engine["context"], args.folder)))
     say("")
-    say("To reproduce: `scripts/bench` (about ten minutes; `scripts/bench --quick` for the 1 and"
+    say("To reproduce: `scripts/bench` (about half an hour; `scripts/bench --quick` for the 1 and"
         " 64 MiB targets only). It builds the `bench` preset, makes executable-like targets"
         " (`ombrix-make-target`: runs of zeros, blank pairs, UTF-16 words, random bytes) with the"
         " three English texts in their last 64 KiB, so that every search scans nearly all of the"
@@ -87,13 +88,17 @@ def main():
     say("## Goals")
     say("")
     goals = []
-    big = [size for size in (256, 1024) if size in runs]
-    for size in big:
-        r = runs[size]
-        goals.append(("`RunPatch` within 1.10x of the floor at %d MiB" % size,
+    for size in [size for size in (256, 1024) if size in runs]:
+        r, t = runs[size], tmpfs_runs.get(size)
+        goals.append(("`RunPatch` within 1.10x of the floor at %d MiB, on this disk" % size,
                       "%.2fx (%.2fx of the floor that also reads back and compares)"
                       % (r["RunPatch_per_floor"], r["RunPatch_per_floor_verify"]),
                       r["RunPatch_per_floor"] <= 1.10))
+        if t:
+            goals.append(("`RunPatch` within 1.10x of the floor at %d MiB, on a tmpfs" % size,
+                          "%.2fx (%.2fx of the floor that also reads back and compares)"
+                          % (t["RunPatch_per_floor"], t["RunPatch_per_floor_verify"]),
+                          t["RunPatch_per_floor"] <= 1.10))
     slowest = min((v["ours"] / max(v["std::boyer_moore"], v["memmem"]), key)
                   for key, v in search.items())
     goals.append(("each search at least as fast as std::boyer_moore_searcher and memmem",
@@ -135,38 +140,48 @@ def main():
         say("| %s | %s | %s |" % (goal, figure, mark(ok)))
     say("")
 
-    say("## The run against the floor, on this disk")
+    say("## The run against the floor")
     say("")
     say("The floor is the same work without the search: read the whole file into a buffer"
         " allocated as the run allocates it, write it to a new file beside it, flush it, rename"
         " it over the file, flush the folder. The run also reads its new copy back and compares"
-        " it before the rename; the floor with the same read-back shows what that costs alone.")
+        " it before the rename; the floor with the same read-back shows what that costs alone."
+        " On the disk, flushing dominates and the disk's own swings are large (it slows down"
+        " after much writing); on a tmpfs the same work shows the cost of the processor's part"
+        " alone.")
     say("")
-    say("| Size | RunPatch | Floor | Floor + read-back | RunPatch / floor |"
-        " (floor + read-back) / floor | RunPatch / (floor + read-back) | Pairs |")
-    say("|---|---|---|---|---|---|---|---|")
-    for size, r in sorted(runs.items()):
-        say("| %d MiB | %.1f ms | %.1f ms | %.1f ms | %.2fx | %.2fx | %.2fx | %d |"
-            % (size, r["RunPatch_ms"], r["floor_ms"], r["floor_verify_ms"],
-               r["RunPatch_per_floor"], r["verify_per_floor"], r["RunPatch_per_floor_verify"],
-               r["iterations"]))
-    say("")
-    for size, r in sorted(runs.items()):
+    for title, table in (("On this disk", runs), ("On a tmpfs", tmpfs_runs)):
+        say("### %s" % title)
+        say("")
+        say("| Size | RunPatch | Floor | Floor + read-back | RunPatch / floor |"
+            " (floor + read-back) / floor | RunPatch / (floor + read-back) | Pairs |")
+        say("|---|---|---|---|---|---|---|---|")
+        for size, r in sorted(table.items()):
+            say("| %d MiB | %.1f ms | %.1f ms | %.1f ms | %.2fx | %.2fx | %.2fx | %d |"
+                % (size, r["RunPatch_ms"], r["floor_ms"], r["floor_verify_ms"],
+                   r["RunPatch_per_floor"], r["verify_per_floor"],
+                   r["RunPatch_per_floor_verify"], r["iterations"]))
+        say("")
+    for size, r in sorted(tmpfs_runs.items()):
         if size < 256:
             continue
         above = r["RunPatch_ms"] - r["floor_ms"]
         read_back = r["floor_verify_ms"] - r["floor_ms"]
-        say("At %d MiB the run takes %.0f ms more than the floor: the read-back and compare"
-            " account for about %.0f ms of it, the search and everything else for about %.0f ms"
-            " (%.0f%% of the floor)." % (size, above, read_back, above - read_back,
-                                         100 * (above - read_back) / r["floor_ms"]))
+        disk = runs.get(size)
+        say("At %d MiB on the tmpfs the run takes %.0f ms more than the floor: the read-back and"
+            " compare about %.0f ms of it, the search and everything else about %.0f ms.%s"
+            % (size, above, read_back, above - read_back,
+               " On the disk the floor takes %.0f ms, so these %.0f ms are %.0f%% of it."
+               % (disk["floor_ms"], above, 100 * above / disk["floor_ms"]) if disk else ""))
         say("")
-    say("The read-back is the price of never replacing a file with a copy that differs from"
-        " what was meant: no peer pays it, and it alone takes most of the 10%% the goal allows."
-        " The search is done while the file is read, a megabyte at a time, while each part is"
-        " still in the cache.".replace("%%", "%"))
+    say("Why the 1.10x goal is missed where it is: the read-back is the price of never replacing"
+        " a file with a copy that differs from what was meant. No peer pays it, and on its own"
+        " it takes more than the 10% the goal allows over a floor without it, as the"
+        " (floor + read-back) / floor column shows. Against the floor that also reads back, the"
+        " run stays near or within 1.10x. The search itself runs while the file is read, a"
+        " megabyte at a time, while each part is still in the cache; the profile below shows"
+        " the kernel's copying (reading, writing, reading back) above everything of ours.")
     say("")
-
     say("## Each search alone, over the same buffer in memory (GiB/s)")
     say("")
     names = ["ours", "std::boyer_moore", "std::boyer_moore_horspool", "memmem"]

@@ -54,9 +54,10 @@ else()
     "ombrix-patch is the window for a user at a desk; ombrix-patch-cli patches,\n"
     "checks or restores files unattended, for administrators and their\n"
     "deployment tools.")
-  # The Qt and C libraries, found by dpkg-shlibdeps; the window's fonts where they are missing.
+  # The Qt and C libraries, found by dpkg-shlibdeps; the window's fonts where they are missing,
+  # and Qt's Wayland platform for a desktop with no X server at all.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt6-wayland")
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
 endif()
 
