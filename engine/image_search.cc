@@ -45,11 +45,6 @@ ImageSearcher::ImageSearcher(std::string_view needle)
 }
 
 std::optional<std::size_t> ImageSearcher::FindIn(std::span<const char> haystack) const {
-  return FindFrom(haystack, 0);
-}
-
-std::optional<std::size_t> ImageSearcher::FindFrom(std::span<const char> haystack,
-                                                   std::size_t start) const {
   const std::size_t size = needle_.size();
   if (haystack.size() < size) return std::nullopt;
   const std::size_t end = haystack.size() - size + 1;  // one past the last possible start
@@ -57,13 +52,13 @@ std::optional<std::size_t> ImageSearcher::FindFrom(std::span<const char> haystac
   const auto first = static_cast<unsigned char>(needle_[first_anchor_]);
   const auto second = static_cast<unsigned char>(needle_[second_anchor_]);
   std::size_t verified = 0;  // bytes compared in full, against the bytes scanned
-  for (std::size_t offset = start;; ++offset) {
+  for (std::size_t offset = 0;; ++offset) {
     offset =
         NextAnchorMatch(bytes + first_anchor_, bytes + second_anchor_, first, second, offset, end);
     if (offset == end) return std::nullopt;
     if (std::memcmp(bytes + offset, needle_.data(), size) == 0) return offset;
     verified += size;
-    if (verified > 2 * (offset - start) + kVerifySlack) {
+    if (verified > 2 * offset + kVerifySlack) {
       const auto [found, found_end] =
           fallback_(haystack.begin() + static_cast<std::ptrdiff_t>(offset + 1), haystack.end());
       if (found == found_end) return std::nullopt;

@@ -15,10 +15,10 @@ namespace ombrix {
 // search is a single pass over the buffer.
 //
 // The pass looks at two bytes of the needle that are rare in executables (its letters rather
-// than its zero bytes and blanks), sixteen start offsets at a time, and compares the whole
-// needle only where both agree. Should the buffer make that comparison work out of proportion
-// (a file built to defeat it), the rest of the buffer is searched with Boyer-Moore, so the time
-// stays linear in the buffer's size.
+// than its zero bytes and blanks), at many start offsets at once (anchor_scan.h), and compares
+// the whole needle only where both agree. Should the buffer make that comparison work out of
+// proportion (a file built to defeat it), the rest of the buffer is searched with Boyer-Moore,
+// so the time stays linear in the buffer's size.
 class ImageSearcher {
  public:
   // REQUIRES: `needle` is not empty.
@@ -33,8 +33,6 @@ class ImageSearcher {
   std::size_t size() const { return needle_.size(); }
 
  private:
-  std::optional<std::size_t> FindFrom(std::span<const char> haystack, std::size_t start) const;
-
   const std::string needle_;
   std::size_t first_anchor_;   // offsets in the needle of the two bytes compared first
   std::size_t second_anchor_;  // (equal for a needle of one byte)
