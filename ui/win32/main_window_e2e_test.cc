@@ -42,7 +42,10 @@ class MainWindowE2eTest : public testing::TargetTest {
   // Types the path, presses the button and returns the message box that follows, with whether
   // "Please Wait..." was visible while it was shown.
   MessageBoxView PressWith(const std::filesystem::path& path, bool& wait_visible) {
-    Type(Control(ControlId::txtFilePath), path.wstring());
+    if (!Type(Control(ControlId::txtFilePath), path.wstring())) {
+      ADD_FAILURE() << "the path could not be typed";
+      return {};
+    }
     Press(Control(ControlId::cmdUpdate));
     const std::optional<MessageBoxView> box = tool_.WaitForMessageBox();
     if (!box) {

@@ -156,10 +156,15 @@ void Dismiss(const MessageBoxView& box) { ::PostMessageW(box.box, WM_COMMAND, ID
 
 void Press(HWND button) { ::PostMessageW(button, BM_CLICK, 0, 0); }
 
-void Type(HWND edit, const std::wstring& text) {
-  DWORD_PTR ignored = 0;
-  ::SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                        SMTO_ABORTIFHUNG, 5000, &ignored);
+bool Type(HWND edit, const std::wstring& text) {
+  // A busy machine can keep the tool from answering for a while; the text counts as typed only
+  // once the box shows it.
+  return WaitUntil([&] {
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                          5000, &ignored);
+    return TextOf(edit) == text;
+  });
 }
 
 }  // namespace ombrix::testing

@@ -71,8 +71,8 @@ class ToolProcess {
 void Dismiss(const MessageBoxView& box);
 // Presses a button the way a click does, without waiting for what the press does.
 void Press(HWND button);
-// Replaces the text of an edit control.
-void Type(HWND edit, const std::wstring& text);
+// Replaces the text of an edit control; false when it did not show the text in time.
+bool Type(HWND edit, const std::wstring& text);
 
 }  // namespace ombrix::testing
 
