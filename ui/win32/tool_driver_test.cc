@@ -6,6 +6,10 @@
 namespace ombrix::testing {
 namespace {
 
+// How long the tool may take to answer a message. A busy machine can keep a starting Wine
+// program from answering for many seconds; a tool that is really stuck still fails the test.
+constexpr UINT kAnswerMs = 15000;
+
 std::filesystem::path ToolPath() {
   std::wstring self(MAX_PATH, L'\0');
   self.resize(::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
@@ -43,11 +47,11 @@ std::wstring ClassOf(HWND window) {
 
 std::wstring TextOf(HWND window) {
   DWORD_PTR length = 0;
-  ::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+  ::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kAnswerMs, &length);
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
   ::SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_ABORTIFHUNG, 5000, &copied);
+                        SMTO_NORMAL, kAnswerMs, &copied);
   text.resize(copied);
   return text;
 }
@@ -130,7 +134,7 @@ std::optional<MessageBoxView> ToolProcess::WaitForMessageBox(
   }
   // The icon control is always there; it holds an icon only when the box asked for one.
   DWORD_PTR icon = 0;
-  ::SendMessageTimeoutW(::GetDlgItem(box, kIconId), STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000,
+  ::SendMessageTimeoutW(::GetDlgItem(box, kIconId), STM_GETICON, 0, 0, SMTO_NORMAL, kAnswerMs,
                         &icon);
   view.has_icon = icon != 0;
   return view;
@@ -162,7 +166,7 @@ bool Type(HWND edit, const std::wstring& text) {
   return WaitUntil([&] {
     DWORD_PTR ignored = 0;
     ::SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
-                          5000, &ignored);
+                          kAnswerMs, &ignored);
     return TextOf(edit) == text;
   });
 }
