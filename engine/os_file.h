@@ -16,6 +16,7 @@ namespace ombrix::os {
 struct FileInfo {
   bool is_regular = false;        // a plain file (not a folder, device, FIFO or socket)
   std::uint64_t size = 0;         // length in bytes
+  std::uint64_t modified = 0;     // last change of the content, in the platform's own ticks
   std::uint32_t permissions = 0;  // POSIX mode bits; Windows file attributes
   std::uint32_t owner = 0;        // POSIX user and group ids; unused on Windows
   std::uint32_t group = 0;

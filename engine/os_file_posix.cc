@@ -39,6 +39,8 @@ std::error_code Open(const std::filesystem::path& path, int flags, mode_t mode, 
 void Describe(const struct stat& st, FileInfo& info) {
   info.is_regular = S_ISREG(st.st_mode);
   info.size = static_cast<std::uint64_t>(st.st_size);
+  info.modified = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1'000'000'000U +
+                  static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
   info.permissions = st.st_mode & 07777;
   info.owner = st.st_uid;
   info.group = st.st_gid;

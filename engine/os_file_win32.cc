@@ -109,6 +109,8 @@ std::error_code Query(const File& file, FileInfo& info) {
   if (!::GetFileInformationByHandle(Handle(file), &data)) return LastWin32Error();
   info.is_regular = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   info.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  info.modified = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                  data.ftLastWriteTime.dwLowDateTime;
   info.permissions = data.dwFileAttributes;
   return {};
 }

@@ -10,7 +10,7 @@ namespace ombrix {
 
 // Failures of a run that are not the system's own errors.
 enum class PatchErrc {
-  kFileChanged = 1,  // the file changed its length or kind while the run worked on it
+  kFileChanged = 1,  // another program changed the file while the run worked on it
   kNotRegularFile,   // the path no longer names a regular file
   kCopyDiffers,      // the new copy, read back, is not what was written to it
 };

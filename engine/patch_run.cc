@@ -19,7 +19,7 @@ PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection directio
   const std::optional<ReplacedRanges> replaced =
       images.ReplaceIn(buffer.bytes(), scan.occurrences());
   if (!replaced) return PatchOutcome::NotApplicable;
-  WriteTarget(path, buffer.bytes(), *replaced);
+  WriteTarget(path, buffer, *replaced);
   return PatchOutcome::Completed;
 }
 

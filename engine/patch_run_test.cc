@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -81,21 +82,42 @@ TEST_F(RunPatchTest, ErrorOnAPathWithNorwegianLettersNamesItInUtf8) {
   EXPECT_TRUE(SameBytes(ReadBytes(target), sample_.unpatched));
 }
 
-TEST_F(RunPatchTest, FileThatChangesLengthWhileReadIsAnErrorAndNotWritten) {
-  for (const std::size_t new_size : {sample_.unpatched.size() - 1, sample_.unpatched.size() + 1}) {
+TEST_F(RunPatchTest, ChangeByAnotherProgramDuringTheRunIsAnErrorAndKeptAsTheyMadeIt) {
+  std::string theirs = sample_.unpatched;
+  theirs[0] ^= 1;  // as long as before, and still a target
+  struct Change {
+    FileCall just_before;
+    std::string bytes;
+  };
+  // Another program rewrites the file: its length just before the first read, its content then,
+  // and its content while the new copy is written.
+  const Change changes[] = {{FileCall::kRead, sample_.unpatched.substr(1)},
+                            {FileCall::kRead, sample_.unpatched + 'x'},
+                            {FileCall::kRead, theirs},
+                            {FileCall::kFlush, theirs}};
+  for (const Change& change : changes) {
     WriteBytes(target_, sample_.unpatched);
+    // Dated an hour back, so that the change dates it anew however coarse the file times are.
+    std::filesystem::last_write_time(
+        target_, std::filesystem::last_write_time(target_) - std::chrono::hours(1));
     bool changed = false;
-    // Another program changes the file just before the first read.
     testing::ScopedFileFaultHook hook([&](FileCall call) {
-      if (call == FileCall::kRead && !changed) {
+      if (call == change.just_before && !changed) {
         changed = true;
-        std::filesystem::resize_file(target_, new_size);
+        WriteBytes(target_, change.bytes);
       }
       return false;
     });
-    EXPECT_THROW(RunPatch(target_), PatchError) << new_size;
-    EXPECT_EQ(ReadBytes(target_).size(), new_size);
-    EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+    const std::string what =
+        std::string(FileCallName(change.just_before)) + ", " + std::to_string(change.bytes.size());
+    try {
+      RunPatch(target_);
+      ADD_FAILURE() << "no error: " << what;
+    } catch (const PatchError& error) {
+      EXPECT_EQ(error.code(), make_error_code(PatchErrc::kFileChanged)) << what;
+    }
+    EXPECT_TRUE(SameBytes(ReadBytes(target_), change.bytes)) << what;
+    EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe")) << what;
   }
 }
 

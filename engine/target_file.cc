@@ -86,15 +86,23 @@ std::error_code VerifyCopy(const os::File& file, std::span<const char> content) 
   return {};
 }
 
-FileBuffer AllocateFor(std::uint64_t size, const std::filesystem::path& path) {
-  const std::string step = "hold the file in memory (" + std::to_string(size) + " bytes)";
+FileBuffer AllocateFor(const os::FileInfo& info, const std::filesystem::path& path) {
+  const std::string step = "hold the file in memory (" + std::to_string(info.size) + " bytes)";
   const auto out_of_memory = std::make_error_code(std::errc::not_enough_memory);
-  if (size > std::numeric_limits<std::size_t>::max()) throw PatchError(step, path, out_of_memory);
+  if (info.size > std::numeric_limits<std::size_t>::max()) {
+    throw PatchError(step, path, out_of_memory);
+  }
   try {
-    return FileBuffer(static_cast<std::size_t>(size));
+    return FileBuffer(static_cast<std::size_t>(info.size), info.modified);
   } catch (const std::bad_alloc&) {
     throw PatchError(step, path, out_of_memory);
   }
+}
+
+// Whether the file described by `now` is no longer the one `content` was read from.
+bool ChangedSinceRead(const os::FileInfo& now, const FileBuffer& content) {
+  return !now.is_regular || now.size != content.bytes().size() ||
+         now.modified != content.modified();
 }
 
 // Creates a new file under a fresh name beside `target`, trying other names while one exists.
@@ -113,8 +121,9 @@ std::error_code CreateBeside(const std::filesystem::path& target, const os::File
 // Writes `changed` of `content` over the file itself, for a folder where no new file can be
 // made. Should a write or the flush fail, the bytes that were there are put back.
 void OverwriteInPlace(const std::filesystem::path& path, const std::filesystem::path& target,
-                      std::span<const char> content, std::span<const ByteRange> changed,
+                      const FileBuffer& buffer, std::span<const ByteRange> changed,
                       std::error_code not_created) {
+  const std::span<const char> content = buffer.bytes();
   os::File file;
   if (const std::error_code error =
           Make(FileCall::kOpenForWriting, [&] { return os::OpenForWriting(target, file); })) {
@@ -126,7 +135,7 @@ void OverwriteInPlace(const std::filesystem::path& path, const std::filesystem::
   os::FileInfo info;
   Require(Make(FileCall::kQueryFile, [&] { return os::Query(file, info); }), "query the file",
           path);
-  if (!info.is_regular || info.size != content.size()) {
+  if (ChangedSinceRead(info, buffer)) {
     throw PatchError("overwrite the file in place", path, PatchErrc::kFileChanged);
   }
 
@@ -158,8 +167,8 @@ void OverwriteInPlace(const std::filesystem::path& path, const std::filesystem::
 
 }  // namespace
 
-FileBuffer::FileBuffer(std::size_t size)
-    : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size) {}
+FileBuffer::FileBuffer(std::size_t size, std::uint64_t modified)
+    : data_(std::make_unique_for_overwrite<char[]>(size)), size_(size), modified_(modified) {}
 
 std::filesystem::path NewCopyName(const std::filesystem::path& target) {
   static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -202,7 +211,7 @@ FileBuffer ReadTarget(const std::filesystem::path& path, const ReadProgress& pro
 
   // A megabyte at a time, so that `progress` sees each part while it is still in the cache.
   constexpr std::size_t kChunk = std::size_t{1} << 20;
-  FileBuffer buffer = AllocateFor(info.size, path);
+  FileBuffer buffer = AllocateFor(info, path);
   const std::span<char> bytes = buffer.bytes();
   for (std::size_t filled = 0; filled < bytes.size();) {
     const std::span<char> chunk = bytes.subspan(filled, std::min(kChunk, bytes.size() - filled));
@@ -227,22 +236,23 @@ FileBuffer ReadTarget(const std::filesystem::path& path, const ReadProgress& pro
   return buffer;
 }
 
-void WriteTarget(const std::filesystem::path& path, std::span<const char> content,
+void WriteTarget(const std::filesystem::path& path, const FileBuffer& buffer,
                  std::span<const ByteRange> changed) {
+  const std::span<const char> content = buffer.bytes();
   std::filesystem::path target;
   Require(Make(FileCall::kResolveLinks, [&] { return os::ResolveLinks(path, target); }),
           "follow the symbolic link to the file", path);
   os::FileInfo info;
   Require(Make(FileCall::kQueryFile, [&] { return os::QueryPath(target, info); }), "query the file",
           path);
-  if (!info.is_regular || info.size != content.size()) {
+  if (ChangedSinceRead(info, buffer)) {
     throw PatchError("write the file", path, PatchErrc::kFileChanged);
   }
 
   os::File copy;
   std::filesystem::path copy_path;
   if (const std::error_code not_created = CreateBeside(target, info, copy, copy_path)) {
-    OverwriteInPlace(path, target, content, changed, not_created);
+    OverwriteInPlace(path, target, buffer, changed, not_created);
     return;
   }
   try {
@@ -253,6 +263,13 @@ void WriteTarget(const std::filesystem::path& path, std::span<const char> conten
             "flush the new copy to the disk", path);
     Require(VerifyCopy(copy, content), "read back the new copy of the file", path);
     Require(Make(FileCall::kClose, [&] { return os::Close(copy); }), "close the new copy", path);
+    // Another program may have changed the target while the copy was written; its change wins.
+    os::FileInfo now;
+    Require(Make(FileCall::kQueryFile, [&] { return os::QueryPath(target, now); }),
+            "query the file", path);
+    if (ChangedSinceRead(now, buffer)) {
+      throw PatchError("replace the file with the new copy", path, PatchErrc::kFileChanged);
+    }
     if (const std::error_code error =
             Make(FileCall::kReplace, [&] { return os::Replace(copy_path, target); })) {
       throw PatchError(os::InUse(error)
