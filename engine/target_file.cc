@@ -266,7 +266,7 @@ void WriteTarget(const std::filesystem::path& path, const FileBuffer& buffer,
     // Another program may have changed the target while the copy was written; its change wins.
     os::FileInfo now;
     Require(Make(FileCall::kQueryFile, [&] { return os::QueryPath(target, now); }),
-            "query the file", path);
+            "check the file for changes before replacing it", path);
     if (ChangedSinceRead(now, buffer)) {
       throw PatchError("replace the file with the new copy", path, PatchErrc::kFileChanged);
     }
