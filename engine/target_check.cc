@@ -16,10 +16,12 @@ std::optional<std::uint64_t> FirstOffset(std::string_view text, std::span<const 
 }  // namespace
 
 TargetCheck CheckBytes(std::span<char> bytes) {
+  const PatchImages patch(PatchDirection::kApply);
+  FirstOccurrences english;
   TargetCheck check;
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
-    check.pairs[i] = {FirstOffset(PatchTable[i].english, bytes),
-                      FirstOffset(PatchTable[i].norwegian, bytes)};
+    english[i] = patch.searcher(i).FindIn(bytes);
+    check.pairs[i] = {english[i], FirstOffset(PatchTable[i].norwegian, bytes)};
   }
   const auto all = [&](auto found) {
     return std::all_of(check.pairs.begin(), check.pairs.end(), found);
@@ -28,8 +30,9 @@ TargetCheck CheckBytes(std::span<char> bytes) {
   const bool no_norwegian = all([](const PairFound& pair) { return !pair.norwegian; });
   const bool every_norwegian =
       all([](const PairFound& pair) { return pair.norwegian.has_value(); });
-  // "Unpatched" is what a run would make of these bytes, replacements of earlier pairs included.
-  if (PatchImages(PatchDirection::kApply).ReplaceIn(bytes)) {
+  // "Unpatched" is what a run would make of these bytes, replacements of earlier pairs included;
+  // the English texts found above spare the run its own search.
+  if (patch.ReplaceIn(bytes, english)) {
     check.kind = TargetKind::kUnpatched;
   } else if (no_english && every_norwegian) {
     check.kind = TargetKind::kPatched;
