@@ -3,6 +3,10 @@
 include(GoogleTest)
 
 if(CMAKE_CROSSCOMPILING)
+  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    message(FATAL_ERROR "The Windows tests run under Wine, and its loader for this build is not "
+                        "installed (scripts/test installs it).")
+  endif()
   set(OMBRIX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source for the cross build")
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)

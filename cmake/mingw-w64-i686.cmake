@@ -1,20 +1,7 @@
-# Cross-builds the 32-bit Windows programs with Debian's mingw-w64 (posix-thread variants,
-# which GoogleTest needs for std::mutex). Everything links statically, so the programs need no
-# DLL beyond those of Windows itself; Wine runs the cross-built tests.
-set(CMAKE_SYSTEM_NAME Windows)
+# The 32-bit Windows programs, the product: PE32 for i386, run by Wine's 32-bit loader in tests.
+# Large-address aware, so that on 64-bit Windows they may use 4 GiB of address space.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--large-address-aware")
-
-find_program(OMBRIX_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${OMBRIX_WINE})
+set(OMBRIX_MINGW_TRIPLE i686-w64-mingw32)
+set(OMBRIX_MINGW_LINK_FLAGS -Wl,--large-address-aware)
+find_program(OMBRIX_WINE wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
