@@ -8,7 +8,9 @@ OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmoc
   qt6-base-dev libxcb1-dev fonts-liberation)
 # The Linux window's tests: a virtual display and a reparenting window manager.
 OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox)
-OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-i686 wine wine32:i386 xvfb xauth imagemagick)
+# The 32-bit Windows programs that ship: their compilers (making and checking the ZIP runs none
+# of them, so it needs no Wine).
+OMBRIX_WIN32_BUILD_PACKAGES=(g++-mingw-w64-i686-posix)
 # The benchmark and the programs it measures ours against.
 OMBRIX_BENCH_PACKAGES=(libbenchmark-dev python3 time bbe perl linux-perf)
 # The fuzzer: clang with libFuzzer's runtime.
@@ -46,12 +48,18 @@ ombrix_need_packages() {
   ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 }
 
-# Configures the preset when it has not been configured yet, then builds what changed.
+# Configures the preset, from scratch when it is new or when the presets or the toolchain files
+# changed since it was last configured (CMake alone would keep a cache made from the old ones),
+# then builds what changed.
 ombrix_build() {
   local preset=$1
-  if [ ! -f "$OMBRIX_ROOT/build/$preset/CMakeCache.txt" ]; then
+  local build="$OMBRIX_ROOT/build/$preset"
+  local stamp
+  stamp=$(cat "$OMBRIX_ROOT/CMakePresets.json" "$OMBRIX_ROOT"/cmake/mingw-w64*.cmake | sha256sum)
+  if [ ! -f "$build/CMakeCache.txt" ] || [ "$(cat "$build/configured-from" 2>/dev/null)" != "$stamp" ]; then
     ombrix_say "configuring $preset"
-    (cd "$OMBRIX_ROOT" && cmake --preset "$preset" >/dev/null) || return 1
+    (cd "$OMBRIX_ROOT" && cmake --preset "$preset" --fresh >/dev/null) || return 1
+    echo "$stamp" >"$build/configured-from"
   fi
   ombrix_say "building $preset"
   (cd "$OMBRIX_ROOT" && cmake --build --preset "$preset")
@@ -62,25 +70,100 @@ ombrix_with_display() {
   xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$@"
 }
 
-# Runs a command with a Wine prefix of its own (in a temporary folder unless WINEPREFIX is
-# set) and a virtual display of its own: every Wine process of one prefix must start under the
-# same display, or its windows never appear. The prefix is initialised first, quietly, with no
-# Mono or Gecko dialogs, and its wineserver kept alive so each program starts quickly.
-ombrix_with_wine() {
-  local own_prefix=""
-  if [ -z "${WINEPREFIX:-}" ]; then
-    own_prefix=$(mktemp -d /tmp/ombrix-wine.XXXXXX)
-    export WINEPREFIX="$own_prefix/prefix"
-  fi
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
+# Whether this machine runs 32-bit x86 programs, found out by running one: the smallest ELF
+# program for i386, which exits with status 42 through the int 0x80 system call. A kernel without
+# IA-32 emulation refuses to start it ("Exec format error"). It is written under build/, where
+# the tests run from, so that a /tmp mounted noexec does not look like a 64-bit-only kernel.
+ombrix_runs_32bit_programs() {
+  local program="$OMBRIX_ROOT/build/runs-32bit-programs"
+  mkdir -p "$OMBRIX_ROOT/build" || return 1
+  {
+    # ELF header: 32-bit, little-endian, version 1; executable, i386; entry 0x08048054; the
+    # program header right after this header; no sections.
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'
+    printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00'
+    printf '\x00\x00\x00\x00'
+    # One loadable segment: the whole file (96 bytes) at 0x08048000, readable and executable.
+    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
+    printf '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
+    # mov eax, 1 (exit); mov ebx, 42; int 0x80
+    printf '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
+  } >"$program" && chmod +x "$program" || return 1
   local status=0
+  "$program" 2>/dev/null || status=$?
+  rm -f "$program"
+  [ "$status" -eq 42 ]
+}
+
+# Chooses the Windows build that this machine tests and runs: `win32`, the programs that ship,
+# where 32-bit programs run; else `win64`, the same sources as 64-bit programs under wine64.
+# OMBRIX_WINDOWS_BITS=64 (or 32) makes the choice instead. Sets OMBRIX_WINDOWS_PRESET,
+# OMBRIX_WINDOWS_WHY (the reason, in words), OMBRIX_WINDOWS_PACKAGES (what building and running
+# it needs), OMBRIX_WINE_NAME and OMBRIX_WINE (the loader that runs its programs).
+ombrix_choose_windows() {
+  local bits=${OMBRIX_WINDOWS_BITS:-}
+  case "$bits" in
+    "")
+      if ombrix_runs_32bit_programs; then
+        bits=32 OMBRIX_WINDOWS_WHY="this machine runs 32-bit programs"
+      else
+        bits=64 OMBRIX_WINDOWS_WHY="this machine runs no 32-bit programs"
+      fi
+      ;;
+    32)
+      if ! ombrix_runs_32bit_programs; then
+        echo "error: OMBRIX_WINDOWS_BITS=32, but this machine runs no 32-bit programs" \
+          "(its kernel refuses them); use 64 or leave it unset." >&2
+        return 1
+      fi
+      OMBRIX_WINDOWS_WHY="OMBRIX_WINDOWS_BITS=32"
+      ;;
+    64) OMBRIX_WINDOWS_WHY="OMBRIX_WINDOWS_BITS=64" ;;
+    *)
+      echo "error: OMBRIX_WINDOWS_BITS is '$bits'; it may be 32, 64 or unset." >&2
+      return 1
+      ;;
+  esac
+  if [ "$bits" -eq 32 ]; then
+    OMBRIX_WINDOWS_PRESET=win32 OMBRIX_WINE_NAME=wine OMBRIX_WINE=wine
+    OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth)
+  else
+    # The `wine` script would pick the 32-bit loader where wine32 is installed.
+    OMBRIX_WINDOWS_PRESET=win64 OMBRIX_WINE_NAME=wine64 OMBRIX_WINE=/usr/lib/wine/wine64
+    OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
+  fi
+}
+
+# Runs a command with Wine ready for the chosen Windows build (ombrix_choose_windows first):
+# OMBRIX_WINE names the loader, `"$OMBRIX_WINE" program.exe` starts a program. The command gets
+# a prefix of its own in a temporary folder (unless WINEPREFIX is set), removed afterwards even
+# when interrupted, and a virtual display of its own: every Wine process of one prefix must start
+# under the same display, or its windows never appear. One wineserver serves the whole command:
+# it is started to stay before the prefix is initialised (quietly, with no Mono or Gecko
+# dialogs), so no program pays for starting Wine anew. Nothing is exported to the caller.
+ombrix_with_wine() (
+  if [ -z "${WINEPREFIX:-}" ]; then
+    own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/ombrix-wine.XXXXXX") || exit 1
+    export WINEPREFIX="$own_prefix/prefix"
+    # Ends the prefix's programs and its server before removing it.
+    trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$own_prefix"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+  fi
+  export OMBRIX_WINE WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ "$OMBRIX_WINDOWS_PRESET" = win64 ]; then
+    export WINEARCH=win64 WINELOADER="$OMBRIX_WINE"
+  else
+    export WINEARCH=win32
+  fi
+  # The server finds its prefix by the folder's identity, so the folder comes first.
+  mkdir -p "$WINEPREFIX" || exit 1
   ombrix_with_display bash -c '
-    wineboot -i >/dev/null 2>&1
     wineserver -p
+    "$OMBRIX_WINE" wineboot.exe -i >/dev/null 2>&1
     "$@"
     status=$?
     wineserver -k 2>/dev/null
-    exit $status' ombrix-wine "$@" || status=$?
-  [ -n "$own_prefix" ] && rm -rf "$own_prefix"
-  return $status
-}
+    exit $status' ombrix-wine "$@"
+)

@@ -41,8 +41,10 @@ def results(path):
 
 def main():
     folder = sys.argv[1]
+    # Which Windows build ran, and under which Wine loader: "win32 under wine", say.
+    windows_build = open(os.path.join(folder, "windows-build.txt")).read().strip()
     platforms = {"Linux": results(os.path.join(folder, "linux.json")),
-                 "Windows (Wine)": results(os.path.join(folder, "windows.json"))}
+                 "Windows (%s)" % windows_build: results(os.path.join(folder, "windows.json"))}
     matrix = []
     for name in ("matrix-linux.md", "matrix-windows.md"):
         path = os.path.join(folder, name)
