@@ -159,9 +159,13 @@ ombrix_with_wine() (
   fi
   # The server finds its prefix by the folder's identity, so the folder comes first.
   mkdir -p "$WINEPREFIX" || exit 1
+  # Wine ends a prefix's services and desktop seconds after its last program ends, and every
+  # program after such a pause waits seconds for them to start again: a command interpreter
+  # that waits for input the whole time keeps them.
   ombrix_with_display bash -c '
     wineserver -p
     "$OMBRIX_WINE" wineboot.exe -i >/dev/null 2>&1
+    coproc keeper { "$OMBRIX_WINE" cmd.exe >/dev/null 2>&1; }
     "$@"
     status=$?
     wineserver -k 2>/dev/null
