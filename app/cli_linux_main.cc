@@ -2,10 +2,12 @@
 #include <iostream>
 
 #include "cli/console_program.h"
-#include "engine/os_file.h"
+#include "engine/copy_cleanup.h"
+#include "engine/file_system.h"
 
 int main(int argc, char** argv) {
-  ombrix::os::IgnoreFileSizeLimitSignal();
+  ombrix::IgnoreFileSizeLimitSignal();
+  ombrix::RemoveCopiesOnInterrupt();
   const std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
   return ombrix::RunConsoleProgram(arguments, std::cout, std::cerr);
 }

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/os_file.h"
+#include "engine/copy_cleanup.h"
+#include "engine/file_system.h"
 #include "ui/form.h"
 #include "ui/qt/main_window.h"
 #include "ui/startup_guard.h"
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
   if (!Set("QT_QPA_PLATFORM") && Set("WAYLAND_DISPLAY") && Set("DISPLAY")) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
   }
-  ombrix::os::IgnoreFileSizeLimitSignal();
+  ombrix::IgnoreFileSizeLimitSignal();
+  ombrix::RemoveCopiesOnInterrupt();
   QApplication application(argc, argv);
   ombrix::qt::MainWindow frmMain;
   ombrix::Form_Load(frmMain);  // ends the program when another copy is open

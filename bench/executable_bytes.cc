@@ -76,16 +76,15 @@ void FillExecutableLike(std::span<char> bytes, std::uint64_t seed) {
   }
 }
 
-ReplacedRanges PlaceEnglishImagesNearTheEnd(std::span<char> bytes) {
+std::array<std::uint64_t, PatchTable.size()> PlaceEnglishImagesNearTheEnd(std::span<char> bytes) {
   assert(bytes.size() >= 64 * 1024);
-  const std::size_t offsets[] = {bytes.size() - 60001, bytes.size() - 40000, bytes.size() - 20000};
-  ReplacedRanges ranges;
+  const std::array<std::uint64_t, PatchTable.size()> offsets = {
+      bytes.size() - 60001, bytes.size() - 40000, bytes.size() - 20000};
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
     const std::string image = MakeUnicode(PatchTable[i].english);
     std::copy(image.begin(), image.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offsets[i]));
-    ranges[i] = {offsets[i], image.size()};
   }
-  return ranges;
+  return offsets;
 }
 
 }  // namespace ombrix::bench

@@ -4,10 +4,11 @@
 #ifndef OMBRIX_BENCH_EXECUTABLE_BYTES_H_
 #define OMBRIX_BENCH_EXECUTABLE_BYTES_H_
 
+#include <array>
 #include <cstdint>
 #include <span>
 
-#include "engine/patch_images.h"
+#include "engine/patch_table.h"
 
 namespace ombrix::bench {
 
@@ -16,8 +17,8 @@ namespace ombrix::bench {
 void FillExecutableLike(std::span<char> bytes, std::uint64_t seed = 1);
 
 // Writes the English image of each pair into the last 64 KiB of `bytes` (the first at an odd
-// offset) and returns where. REQUIRES: `bytes` holds at least 64 KiB.
-ReplacedRanges PlaceEnglishImagesNearTheEnd(std::span<char> bytes);
+// offset) and returns their offsets. REQUIRES: `bytes` holds at least 64 KiB.
+std::array<std::uint64_t, PatchTable.size()> PlaceEnglishImagesNearTheEnd(std::span<char> bytes);
 
 }  // namespace ombrix::bench
 

@@ -24,7 +24,6 @@
 #include "engine/image_search.h"
 #include "engine/patch_run.h"
 #include "engine/patch_table.h"
-#include "engine/target_file.h"
 
 namespace ombrix::bench {
 namespace {
@@ -95,7 +94,7 @@ std::filesystem::path BenchFolder() {
 // A target of `size` bytes on disk, made once, with where its English images lie.
 struct Target {
   std::filesystem::path path;
-  ReplacedRanges english;
+  std::array<std::uint64_t, PatchTable.size()> english;
 };
 
 const Target& TargetOf(std::size_t size) {
@@ -120,7 +119,7 @@ void Unpatch(const Target& target) {
   Check(fd >= 0, "open the target");
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
     const std::string image = MakeUnicode(PatchTable[i].english);
-    Check(::pwrite(fd, image.data(), image.size(), static_cast<off_t>(target.english[i].offset)) ==
+    Check(::pwrite(fd, image.data(), image.size(), static_cast<off_t>(target.english[i])) ==
               static_cast<ssize_t>(image.size()),
           "restore the target");
   }
@@ -136,8 +135,8 @@ void Floor(const Target& target, std::size_t size, bool verify) {
   Check(in >= 0, "open");
   struct stat st;
   Check(::fstat(in, &st) == 0, "fstat");
-  FileBuffer buffer(static_cast<std::size_t>(st.st_size));
-  char* bytes = buffer.bytes().data();
+  const auto buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(st.st_size));
+  char* bytes = buffer.get();
   for (std::size_t done = 0; done < size;) {
     const ssize_t count = ::read(in, bytes + done, std::min(size - done, std::size_t{1} << 30));
     Check(count > 0, "read");

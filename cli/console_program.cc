@@ -27,7 +27,8 @@ constexpr std::string_view kHelp =
     "\n"
     "  --check     only read each PATH and say which of the texts it holds and where;\n"
     "              never writes\n"
-    "  --restore   turn the Norwegian texts back into English (undoes a patch)\n"
+    "  --restore   turn the Norwegian texts back into English (undoes a patch, whole\n"
+    "              or in part)\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "  --          take every later argument as a PATH\n"
@@ -107,6 +108,10 @@ std::string Found(std::string_view language, std::string_view text,
 
 Report ReportCheck(const TargetCheck& check) {
   std::string text(KindName(check.kind));
+  if (check.kind == TargetKind::kPartlyPatched && check.restorable) {
+    text +=
+        "; '" + std::string(kProgram) + " --restore' makes it whole again, then it can be patched";
+  }
   for (std::size_t i = 0; i < check.pairs.size(); ++i) {
     text += "\n  " + std::to_string(i + 1) + ". " +
             Found("English", PatchTable[i].english, check.pairs[i].english) + "; " +
@@ -115,17 +120,18 @@ Report ReportCheck(const TargetCheck& check) {
   return {check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable, text};
 }
 
-Report Handle(const std::filesystem::path& typed, Mode mode) {
+Report Handle(const std::filesystem::path& typed, Mode mode, FileSystem& files) {
   const std::filesystem::path path = TargetPath(typed);
+  const RunSettings settings{&files};
   try {
     if (mode == Mode::kCheck) {
-      const std::optional<TargetCheck> check = CheckTarget(path);
+      const std::optional<TargetCheck> check = CheckTarget(path, settings);
       if (!check) return {kCliInvalidPath, std::string(kInvalidPathMessage.text)};
       return ReportCheck(*check);
     }
     const auto direction =
         mode == Mode::kRestore ? PatchDirection::kRestore : PatchDirection::kApply;
-    return ReportOutcome(RunPatch(path, direction), mode);
+    return ReportOutcome(RunPatch(path, direction, settings), mode);
   } catch (const std::exception& error) {
     return {kCliRunError, RunErrorSentence(error)};
   }
@@ -134,7 +140,7 @@ Report Handle(const std::filesystem::path& typed, Mode mode) {
 }  // namespace
 
 int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::ostream& out,
-                      std::ostream& err) {
+                      std::ostream& err, FileSystem& files) {
   CommandLine command;
   bool options_end = false;
   std::optional<Mode> chosen;
@@ -163,7 +169,7 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
 
   int status = kCliAllDone;
   for (const std::filesystem::path& target : command.targets) {
-    const Report report = Handle(target, command.mode);
+    const Report report = Handle(target, command.mode, files);
     out << Utf8(target) << ": " << report.text << "\n" << std::flush;
     status = std::max(status, report.status);
   }

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <vector>
 
+#include "engine/file_system.h"
+
 namespace ombrix {
 
 // Exit statuses. With several targets the highest status of any target wins.
@@ -18,10 +20,11 @@ inline constexpr int kCliRunError = 3;       // an error stopped a run; that tar
 inline constexpr int kCliUsage = 64;         // the command line was wrong (EX_USAGE)
 
 // Runs the program with `arguments` (without the program's name), writing each target's
-// report to `out` and usage errors to `err`. Returns the exit status. Paths are used as
-// given, except that on Linux a path with a drive letter is looked up in the Wine prefix.
+// report to `out` and usage errors to `err`, working the files through `files`. Returns the
+// exit status. Paths are used as given, except that on Linux a path with a drive letter is
+// looked up in the Wine prefix.
 int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::ostream& out,
-                      std::ostream& err);
+                      std::ostream& err, FileSystem& files = RealFileSystem());
 
 }  // namespace ombrix
 

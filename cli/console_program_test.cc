@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "engine/testing/fault_plan.h"
+#include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 #include "version.h"
 
@@ -24,7 +24,7 @@ class ConsoleProgramTest : public testing::TargetTest {
   int Run(std::vector<std::filesystem::path> arguments) {
     out_.str("");
     err_.str("");
-    return RunConsoleProgram(arguments, out_, err_);
+    return RunConsoleProgram(arguments, out_, err_, files_);
   }
   std::string Line(const std::filesystem::path& path, std::string_view sentence) {
     const std::u8string name = path.u8string();
@@ -33,6 +33,7 @@ class ConsoleProgramTest : public testing::TargetTest {
 
   std::ostringstream out_;
   std::ostringstream err_;
+  testing::SettableFaults files_;
 };
 
 TEST_F(ConsoleProgramTest, EachOutcomeHasTheWindowsSentenceAndItsStatus) {
@@ -51,7 +52,7 @@ TEST_F(ConsoleProgramTest, EachOutcomeHasTheWindowsSentenceAndItsStatus) {
                              "File Path is Invalid.  Enter correct path and try again."));
 
   WriteBytes(target_, sample_.unpatched);
-  const testing::ScopedFileFaultHook hook([](FileCall call) { return call == FileCall::kFlush; });
+  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
   EXPECT_EQ(Run({target_}), kCliRunError);
   EXPECT_THAT(out_.str(), HasSubstr("Could not flush the new copy to the disk: "));
   EXPECT_THAT(out_.str(), HasSubstr("The file was left unchanged.\n"));
@@ -87,7 +88,7 @@ TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothi
   EXPECT_EQ(Run({"--check", target_}), kCliAllDone);
   EXPECT_THAT(out_.str(), StartsWith(Line(target_, "unpatched (an update would complete)")));
   EXPECT_THAT(out_.str(), HasSubstr("  1. English \"Work with Submitted Jobs\" at byte " +
-                                    std::to_string(sample_.ranges[0].offset) +
+                                    std::to_string(sample_.replacements[0].offset) +
                                     "; Norwegian \"Arbeide med jobber som er sendt\" not found\n"));
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
   EXPECT_EQ(std::filesystem::last_write_time(target_), written);
@@ -96,15 +97,19 @@ TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothi
   EXPECT_THAT(out_.str(), StartsWith(Line(patched, "patched")));
   EXPECT_THAT(out_.str(), HasSubstr("3. English \"English\" not found; Norwegian \"Norwegian\" at "
                                     "byte " +
-                                    std::to_string(sample_.ranges[2].offset) + "\n"));
+                                    std::to_string(sample_.replacements[2].offset) + "\n"));
   EXPECT_EQ(Run({"--check", other}), kCliNotApplicable);
   EXPECT_THAT(out_.str(), StartsWith(Line(other, "not a target (none of the texts)")));
 
   std::string half = sample_.patched;
-  testing::Place(half, sample_.ranges[1].offset, testing::EnglishImage(1));
+  testing::Place(half, sample_.replacements[1].offset, testing::EnglishImage(1));
   WriteBytes(other, half);
   EXPECT_EQ(Run({"--check", other, target_}), kCliNotApplicable);
-  EXPECT_THAT(out_.str(), StartsWith(Line(other, "partly patched")));
+  EXPECT_THAT(out_.str(), StartsWith(Line(other,
+                                          "partly patched; 'ombrix-patch-cli --restore' makes it "
+                                          "whole again, then it can be patched")));
+  EXPECT_EQ(Run({"--restore", other}), kCliAllDone);
+  EXPECT_TRUE(SameBytes(ReadBytes(other), sample_.unpatched));
   EXPECT_EQ(Run({"--check", folder_ / "missing.exe"}), kCliInvalidPath);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"Ombrix.exe", "other.exe", "patched.exe"}));
 }

@@ -31,6 +31,7 @@ class ImageSearcher {
   std::optional<std::size_t> FindIn(std::span<const char> haystack) const;
 
   std::size_t size() const { return needle_.size(); }
+  const std::string& needle() const { return needle_; }
 
  private:
   const std::string needle_;

@@ -1,90 +1,74 @@
 #include "engine/patch_images.h"
 
-#include <algorithm>
-#include <cassert>
+#include <string>
 
 namespace ombrix {
+namespace {
 
-PatchImages::Pair::Pair(std::string_view from_text, std::string_view to_text)
-    : from(MakeUnicode(from_text)), to(MakeUnicode(to_text)) {
-  assert(from.size() == to.size());
-}
-
-PatchImages::PatchImages(PatchDirection direction) {
-  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
-    const TextPair& texts = PatchTable[i];
-    pairs_[i] = direction == PatchDirection::kApply
-                    ? std::make_unique<const Pair>(texts.english, texts.norwegian)
-                    : std::make_unique<const Pair>(texts.norwegian, texts.english);
-  }
-}
-
-std::optional<ReplacedRanges> PatchImages::ReplaceIn(std::span<char> buffer) const {
-  OccurrenceScan scan(*this);
-  scan.Scan(buffer);
-  return ReplaceIn(buffer, scan.occurrences());
-}
-
-std::optional<ReplacedRanges> PatchImages::ReplaceIn(std::span<char> buffer,
-                                                     const FirstOccurrences& occurrences) const {
-  ReplacedRanges ranges;
-  for (std::size_t i = 0; i < pairs_.size(); ++i) {
-    const Pair& pair = *pairs_[i];
-    const std::optional<std::size_t> offset =
-        FirstAfterReplacements(buffer, i, occurrences[i], std::span(ranges).first(i));
-    if (!offset) return std::nullopt;
-    std::copy(pair.to.begin(), pair.to.end(),
-              buffer.begin() + static_cast<std::ptrdiff_t>(*offset));
-    ranges[i] = {*offset, pair.to.size()};
-  }
-  return ranges;
-}
-
-// An occurrence in the buffer as it is now either overlaps a replaced range (and lies within
-// the image's length around it) or is an occurrence of the original buffer that no replacement
-// touched. The first of the latter is `in_original` unless a replacement touched that one.
-std::optional<std::size_t> PatchImages::FirstAfterReplacements(
-    std::span<const char> buffer, std::size_t index, std::optional<std::size_t> in_original,
-    std::span<const ByteRange> replaced) const {
-  const ImageSearcher& searcher = pairs_[index]->from;
-  const std::size_t size = searcher.size();
-  std::optional<std::size_t> first;
-  const auto consider = [&](std::size_t from, std::size_t to) {  // occurrences within [from, to)
-    to = std::min(to, buffer.size());
-    if (from >= to) return;
-    const std::optional<std::size_t> found = searcher.FindIn(buffer.subspan(from, to - from));
-    if (found && (!first || from + *found < *first)) first = from + *found;
-  };
-  const auto touched = [&](std::size_t offset) {
-    return std::any_of(replaced.begin(), replaced.end(), [&](const ByteRange& range) {
-      return offset < range.offset + range.length && range.offset < offset + size;
-    });
-  };
-
-  if (in_original && !touched(*in_original)) {
-    first = in_original;
-  } else if (in_original) {
-    consider(*in_original + 1, buffer.size());  // the next one of the original is not known
-  }
-  for (const ByteRange& range : replaced) {
-    consider(range.offset >= size ? range.offset - size + 1 : 0,
-             range.offset + range.length + size - 1);
-  }
-  return first;
-}
-
-void OccurrenceScan::Scan(std::span<const char> filled) {
-  for (std::size_t i = 0; i < occurrences_.size(); ++i) {
-    if (occurrences_[i]) continue;
-    const ImageSearcher& searcher = images_.searcher(i);
-    // An occurrence may end among the new bytes and begin among those already seen.
-    const std::size_t from = seen_ >= searcher.size() ? seen_ - searcher.size() + 1 : 0;
-    if (from >= filled.size()) continue;
-    if (const std::optional<std::size_t> found = searcher.FindIn(filled.subspan(from))) {
-      occurrences_[i] = from + *found;
+// The steps of a run. A patch: each English image replaced by its Norwegian one. A restore:
+// each Norwegian image turned back where it is, then a patch of the result, which only needs to
+// find its images: its replacements are made in the scan's window, never written.
+std::vector<ScanStep> RunSteps(const PatchImages& images, PatchDirection direction) {
+  std::vector<ScanStep> steps;
+  if (direction == PatchDirection::kRestore) {
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+      steps.push_back({&images.norwegian(i), TextImage(i, Language::kEnglish)});
     }
   }
-  seen_ = filled.size();
+  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+    steps.push_back({&images.english(i), TextImage(i, Language::kNorwegian)});
+  }
+  return steps;
+}
+
+}  // namespace
+
+std::string_view TextImage(std::size_t pair, Language language) {
+  static const auto images = [] {
+    std::array<std::array<std::string, 2>, PatchTable.size()> made;
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+      made[i] = {MakeUnicode(PatchTable[i].english), MakeUnicode(PatchTable[i].norwegian)};
+    }
+    return made;
+  }();
+  return images[pair][language == Language::kEnglish ? 0 : 1];
+}
+
+PatchImages::PatchImages() {
+  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+    english_[i] = std::make_unique<const ImageSearcher>(TextImage(i, Language::kEnglish));
+    norwegian_[i] = std::make_unique<const ImageSearcher>(TextImage(i, Language::kNorwegian));
+  }
+}
+
+RunScan::RunScan(const PatchImages& images, PatchDirection direction)
+    : direction_(direction), scan_(RunSteps(images, direction)) {}
+
+std::optional<Replacements> RunScan::Result() const {
+  const std::size_t pairs = PatchTable.size();
+  // The patch's steps come last in both directions: all of them must find their image.
+  const std::size_t patch = direction_ == PatchDirection::kApply ? 0 : pairs;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    if (!scan_.found(patch + i)) return std::nullopt;
+  }
+  Replacements replacements;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    if (direction_ == PatchDirection::kApply) {
+      replacements.push_back({i, *scan_.found(i), TextImage(i, Language::kNorwegian)});
+    } else if (scan_.found(i)) {
+      replacements.push_back({i, *scan_.found(i), TextImage(i, Language::kEnglish)});
+    }
+  }
+  if (replacements.empty()) return std::nullopt;  // a restore that found nothing to turn back
+  return replacements;
+}
+
+std::optional<Replacements> ScanForRun(std::span<char> bytes, PatchDirection direction,
+                                       std::size_t part) {
+  const PatchImages images;
+  RunScan scan(images, direction);
+  ScanInParts(bytes, scan.scanner(), part);
+  return scan.Result();
 }
 
 }  // namespace ombrix

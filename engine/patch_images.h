@@ -1,86 +1,89 @@
-// The byte images of one run and their replacement inside a buffer: pair by pair, in table
-// order, the first occurrence of each English image is overwritten by its Norwegian image (or,
-// to undo a patch, each Norwegian image by its English image).
+// The byte images of the patch and what a run does with them: pair by pair, in table order, the
+// first occurrence of each English image is overwritten by its Norwegian image (a patch), or
+// each Norwegian image that is there by its English image (a restore).
 #ifndef OMBRIX_ENGINE_PATCH_IMAGES_H_
 #define OMBRIX_ENGINE_PATCH_IMAGES_H_
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
-#include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/image_search.h"
 #include "engine/patch_table.h"
+#include "engine/stream_scan.h"
 
 namespace ombrix {
-
-// A range of bytes in a buffer or a file.
-struct ByteRange {
-  std::size_t offset = 0;
-  std::size_t length = 0;
-  friend bool operator==(const ByteRange&, const ByteRange&) = default;
-};
-
-using ReplacedRanges = std::array<ByteRange, PatchTable.size()>;
 
 // Which way a run turns the texts: English into Norwegian (the patch), or back (its undo).
 enum class PatchDirection { kApply, kRestore };
 
-// Where the image to be replaced of each pair first occurs in a buffer as it was read, before
-// any replacement; nothing where it does not occur.
-using FirstOccurrences = std::array<std::optional<std::size_t>, PatchTable.size()>;
+// One overwrite of a run: the image `image` (of pair `pair`) written at `offset` of the file.
+struct Replacement {
+  std::size_t pair = 0;
+  std::uint64_t offset = 0;
+  std::string_view image;
+  friend bool operator==(const Replacement& a, const Replacement& b) {
+    return a.pair == b.pair && a.offset == b.offset && a.image == b.image;
+  }
+};
 
-// The images of every pair of PatchTable, made with MakeUnicode, with a searcher for each image
-// to be replaced. Built once at the start of a run and used for the rest of it.
+// A run's overwrites in table order. Written in that order, they make the run's result (where
+// two overlap, the later one is what the run leaves).
+using Replacements = std::vector<Replacement>;
+
+enum class Language { kEnglish, kNorwegian };
+
+// The image (made with MakeUnicode) of the text of pair `pair` of PatchTable in `language`; made
+// once, it lasts as long as the program.
+std::string_view TextImage(std::size_t pair, Language language);
+
+// A searcher for each image of PatchTable. Built once at the start of a run and used for the
+// rest of it.
 class PatchImages {
  public:
-  explicit PatchImages(PatchDirection direction = PatchDirection::kApply);
-
-  // Overwrites, for each pair in table order, the first occurrence of its English image in
-  // `buffer` (as changed by the pairs before it) with its Norwegian image; kRestore the other
-  // way round. Returns the three overwritten ranges, or std::nullopt as soon as an image is
-  // missing; `buffer` then holds the replacements of the pairs before it and is to be discarded.
-  std::optional<ReplacedRanges> ReplaceIn(std::span<char> buffer) const;
-
-  // The same, given where each image first occurs in `buffer` as it is now (found by an
-  // OccurrenceScan while it was read): only the few bytes around each replacement are searched
-  // again, since a replacement may hide or make an occurrence of a later image only there.
-  std::optional<ReplacedRanges> ReplaceIn(std::span<char> buffer,
-                                          const FirstOccurrences& occurrences) const;
-
-  // The searcher for the image to be replaced of pair `index`.
-  const ImageSearcher& searcher(std::size_t index) const { return pairs_[index]->from; }
+  PatchImages();
+  const ImageSearcher& english(std::size_t pair) const { return *english_[pair]; }
+  const ImageSearcher& norwegian(std::size_t pair) const { return *norwegian_[pair]; }
 
  private:
-  std::optional<std::size_t> FirstAfterReplacements(std::span<const char> buffer, std::size_t index,
-                                                    std::optional<std::size_t> in_original,
-                                                    std::span<const ByteRange> replaced) const;
-
-  struct Pair {
-    Pair(std::string_view from_text, std::string_view to_text);
-    ImageSearcher from;
-    std::string to;
-  };
-  std::array<std::unique_ptr<const Pair>, PatchTable.size()> pairs_;
+  std::array<std::unique_ptr<const ImageSearcher>, PatchTable.size()> english_;
+  std::array<std::unique_ptr<const ImageSearcher>, PatchTable.size()> norwegian_;
 };
 
-// Finds the FirstOccurrences of a buffer while it is being filled, so that each byte is searched
-// while it is still in the processor's cache. Each call searches only what is new.
-class OccurrenceScan {
+// What one run in `direction` finds in a file, scanned as it is read.
+//
+// A patch overwrites, pair by pair in table order, the first occurrence of the English image
+// (in the file as the pairs before left it) with the Norwegian image, and completes only when
+// all three are there. A restore turns back, the same way, each Norwegian image that is there,
+// so that a partly patched file comes whole again; it completes when it turned back at least
+// one and the result holds all that a patch needs.
+class RunScan {
  public:
-  explicit OccurrenceScan(const PatchImages& images) : images_(images) {}
+  RunScan(const PatchImages& images, PatchDirection direction);
+  RunScan(const RunScan&) = delete;
+  RunScan& operator=(const RunScan&) = delete;
 
-  // `filled` is the buffer's first bytes; it grows from call to call.
-  void Scan(std::span<const char> filled);
-  const FirstOccurrences& occurrences() const { return occurrences_; }
+  Scanner& scanner() { return scan_; }
+  const Scanner& scanner() const { return scan_; }
+  // The run's overwrites, once the scanner saw the file; nothing when the run would not complete.
+  std::optional<Replacements> Result() const;
 
  private:
-  const PatchImages& images_;
-  std::size_t seen_ = 0;  // bytes that earlier calls looked at
-  FirstOccurrences occurrences_;
+  PatchDirection direction_;
+  StreamScan scan_;
 };
+
+// The overwrites of a run in `direction` over bytes whole in memory, handed to the scan `part`
+// bytes at a time; nothing when the run would not complete. `bytes` serves as scratch space and
+// is left changed.
+std::optional<Replacements> ScanForRun(std::span<char> bytes, PatchDirection direction,
+                                       std::size_t part = std::numeric_limits<std::size_t>::max());
 
 }  // namespace ombrix
 

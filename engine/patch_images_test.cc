@@ -14,16 +14,21 @@ using testing::EnglishImage;
 using testing::NorwegianImage;
 using testing::Place;
 
-std::optional<ReplacedRanges> Replace(std::string& bytes) {
-  return PatchImages().ReplaceIn(std::span<char>(bytes.data(), bytes.size()));
+// What a run in `direction` would write over `bytes`; `bytes` is left as the run leaves it.
+std::optional<Replacements> Replace(std::string& bytes,
+                                    PatchDirection direction = PatchDirection::kApply) {
+  std::string scratch = bytes;
+  std::optional<Replacements> replacements = ScanForRun(scratch, direction);
+  if (replacements) testing::Apply(*replacements, bytes);
+  return replacements;
 }
 
 TEST(PatchImagesTest, ReplacesEachImageWhereverItLies) {
   testing::SampleTarget target = testing::MakeSampleTarget();
   std::string bytes = target.unpatched;
-  const std::optional<ReplacedRanges> ranges = Replace(bytes);
-  ASSERT_TRUE(ranges);
-  EXPECT_EQ(*ranges, target.ranges);
+  const std::optional<Replacements> replacements = Replace(bytes);
+  ASSERT_TRUE(replacements);
+  EXPECT_EQ(*replacements, target.replacements);
   EXPECT_TRUE(testing::SameBytes(bytes, target.patched));
 }
 
@@ -68,8 +73,25 @@ TEST(PatchImagesTest, ImagesMayTouchEachOther) {
   EXPECT_TRUE(testing::SameBytes(bytes, NorwegianImage(2) + NorwegianImage(0) + NorwegianImage(1)));
 }
 
-// Random buffers of whole, cut and overlapping images, in both directions, searched whole and
-// while they fill in parts of random sizes: always what the plain definition gives.
+TEST(PatchImagesTest, RestoreTurnsBackWhatIsThereAndNeedsAFileAPatchCanComplete) {
+  const testing::SampleTarget sample = testing::MakeSampleTarget();
+  std::string partly = sample.patched;  // as an interrupted overwrite in place leaves it
+  Place(partly, sample.replacements[1].offset, EnglishImage(1));
+  Place(partly, sample.replacements[2].offset, EnglishImage(2));
+  const std::optional<Replacements> restored = Replace(partly, PatchDirection::kRestore);
+  ASSERT_TRUE(restored);
+  EXPECT_EQ(restored->size(), 1u);
+  EXPECT_TRUE(testing::SameBytes(partly, sample.unpatched));
+
+  std::string unpatched = sample.unpatched;  // nothing to turn back
+  EXPECT_FALSE(Replace(unpatched, PatchDirection::kRestore));
+  std::string lacking = sample.patched;  // a Norwegian text, and then no English one
+  Place(lacking, sample.replacements[2].offset, std::string(30, 'x'));
+  EXPECT_FALSE(Replace(lacking, PatchDirection::kRestore));
+}
+
+// Random buffers of whole, cut and overlapping images, in both directions, read in parts of
+// random sizes down to one byte: always what the plain definition gives.
 TEST(PatchImagesTest, AgreesWithThePlainDefinitionHoweverTheBufferIsRead) {
   std::mt19937 random(11);
   for (int round = 0; round < 4000; ++round) {
@@ -88,25 +110,16 @@ TEST(PatchImagesTest, AgreesWithThePlainDefinitionHoweverTheBufferIsRead) {
     const std::string original = testing::BufferFromRecipe(recipe);
     for (const auto direction : {PatchDirection::kApply, PatchDirection::kRestore}) {
       std::string expected = original;
-      const auto expected_ranges =
-          testing::ReferenceReplace({expected.data(), expected.size()}, direction);
-      const PatchImages images(direction);
+      const auto expected_replacements = testing::ReferenceRun(expected, direction);
+      const std::size_t part = round % 2 == 0 ? 1 + random() % 8 : 1 + random() % 400;
+      std::string scratch = original;
+      const auto replacements = ScanForRun(scratch, direction, part);
 
-      std::string whole = original;
-      const auto whole_ranges = images.ReplaceIn({whole.data(), whole.size()});
-      std::string parts = original;
-      OccurrenceScan scan(images);
-      for (std::size_t filled = 0; filled < parts.size();) {
-        filled = std::min(parts.size(), filled + 1 + random() % 200);
-        scan.Scan({parts.data(), filled});
-      }
-      const auto parts_ranges = images.ReplaceIn({parts.data(), parts.size()}, scan.occurrences());
-
-      ASSERT_EQ(whole_ranges, expected_ranges) << "round " << round;
-      ASSERT_EQ(parts_ranges, expected_ranges) << "round " << round;
-      if (expected_ranges) {
-        ASSERT_TRUE(testing::SameBytes(whole, expected));
-        ASSERT_TRUE(testing::SameBytes(parts, expected));
+      ASSERT_EQ(replacements, expected_replacements) << "round " << round << ", part " << part;
+      if (replacements) {
+        std::string written = original;
+        testing::Apply(*replacements, written);
+        ASSERT_TRUE(testing::SameBytes(written, expected)) << "round " << round;
       }
     }
   }

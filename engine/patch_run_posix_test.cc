@@ -16,9 +16,9 @@
 #include <fstream>
 #include <functional>
 
-#include "engine/os_file.h"
+#include "engine/file_system.h"
 #include "engine/patch_run.h"
-#include "engine/testing/fault_plan.h"
+#include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 
 namespace ombrix {
@@ -26,6 +26,8 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::FaultPlan;
+using testing::FaultyFileSystem;
+using testing::FileCall;
 using testing::ReadBytes;
 using testing::SameBytes;
 using testing::TempFolder;
@@ -50,9 +52,9 @@ int InChild(const std::function<int()>& work, bool as_ordinary_user = true) {
 }
 
 // Child exit codes for a run's result.
-int Code(const std::filesystem::path& path) {
+int Code(const std::filesystem::path& path, FileSystem& files = RealFileSystem()) {
   try {
-    return static_cast<int>(RunPatch(path));
+    return static_cast<int>(RunPatch(path, PatchDirection::kApply, {&files}));
   } catch (const PatchError& error) {
     return error.target() == TargetState::kUnchanged ? 10 : 11;
   } catch (...) {
@@ -113,7 +115,7 @@ TEST_F(RunPatchPosixTest, PermissionBitsAndOwnerAreKept) {
 TEST_F(RunPatchPosixTest, CopyThatReadsBackWrongNeverReplacesTheTarget) {
   WriteBytes(target_, sample_.unpatched);
   // Something spoils the new copy after it was written: the read-back must notice.
-  const testing::ScopedFileFaultHook hook([&](FileCall call) {
+  FaultyFileSystem files([&](FileCall call) {
     if (call != FileCall::kFlush) return false;
     for (const std::string& name : folder_.Names()) {
       if (name == "Ombrix.exe") continue;
@@ -124,7 +126,7 @@ TEST_F(RunPatchPosixTest, CopyThatReadsBackWrongNeverReplacesTheTarget) {
     return false;
   });
   try {
-    RunPatch(target_);
+    RunPatch(target_, PatchDirection::kApply, {&files});
     FAIL() << "no error";
   } catch (const PatchError& error) {
     EXPECT_EQ(error.step(), "read back the new copy of the file");
@@ -147,7 +149,7 @@ TEST_F(RunPatchPosixTest, VeryLongFileNameIsStillReplacedAtomically) {
   const std::filesystem::path target = folder_ / (std::string(250, 'o') + ".exe");
   WriteBytes(target, sample_.unpatched);
   FaultPlan plan;
-  EXPECT_EQ(RunPatch(target), PatchOutcome::Completed);
+  EXPECT_EQ(RunPatch(target, PatchDirection::kApply, {&plan}), PatchOutcome::Completed);
   EXPECT_TRUE(SameBytes(ReadBytes(target), sample_.patched));
   EXPECT_THAT(plan.calls(), ::testing::Contains(FileCall::kReplace));
   EXPECT_EQ(folder_.Names().size(), 1u);
@@ -165,7 +167,7 @@ TEST_F(RunPatchPosixTest, FileSizeLimitFailsTheRunAndLeavesNoTrace) {
   WriteBytes(target_, sample_.unpatched);
   const int result = InChild(
       [&] {
-        os::IgnoreFileSizeLimitSignal();
+        IgnoreFileSizeLimitSignal();
         const rlim_t limit = sample_.unpatched.size() / 2;
         const struct rlimit fsize = {limit, limit};
         if (::setrlimit(RLIMIT_FSIZE, &fsize) != 0) return 101;
@@ -295,7 +297,7 @@ TEST_F(RunPatchPosixTest, FailuresWhileOverwritingInPlaceAreUndone) {
     const int result = InChild([&] {
       WriteBytes(target_, sample_.unpatched);
       FaultPlan plan(fail_at, FaultPlan::Extent::kThatCall);
-      const int code = Code(target_);
+      const int code = Code(target_, plan);
       return (plan.failed() ? 0 : 100) + code;
     });
     ASSERT_GE(result, 0) << "call " << fail_at;
@@ -323,40 +325,14 @@ TEST_F(RunPatchPosixTest, InPlaceFailureThatCannotBeUndoneIsReportedAsSuch) {
   // The second write of the overwrite fails, and so does every call after it.
   const int result = InChild([&] {
     int writes = 0;
-    SetFileFaultHook([&](FileCall call) { return call == FileCall::kWrite && ++writes >= 2; });
-    return Code(target_);
+    FaultyFileSystem files(
+        [&](FileCall call) { return call == FileCall::kWrite && ++writes >= 2; });
+    return Code(target_, files);
   });
   EXPECT_EQ(result, 11);
   const std::string bytes = ReadBytes(target_);
   EXPECT_NE(bytes, sample_.unpatched);
   EXPECT_NE(bytes, sample_.patched);
-}
-
-TEST_F(RunPatchPosixTest, FileTooLargeForMemoryIsAClearError) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit a limited address space";
-#endif
-  // A sparse file of 1 GiB, read by a process allowed 512 MiB of address space.
-  WriteBytes(target_, "");
-  std::filesystem::resize_file(target_, std::uintmax_t{1} << 30);
-  const int result = InChild(
-      [&] {
-        const rlim_t limit = rlim_t{512} << 20;
-        const struct rlimit as = {limit, limit};
-        if (::setrlimit(RLIMIT_AS, &as) != 0) return 101;
-        try {
-          RunPatch(target_);
-        } catch (const PatchError& error) {
-          return error.code() == std::errc::not_enough_memory &&
-                         error.step() == "hold the file in memory (1073741824 bytes)"
-                     ? 0
-                     : 1;
-        }
-        return 2;
-      },
-      /*as_ordinary_user=*/false);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(std::filesystem::file_size(target_), std::uintmax_t{1} << 30);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "engine/testing/fault_plan.h"
+#include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 
 namespace ombrix {
@@ -16,6 +16,8 @@ namespace {
 using ::testing::ElementsAre;
 using testing::EnglishImage;
 using testing::FaultPlan;
+using testing::FaultyFileSystem;
+using testing::FileCall;
 using ::testing::HasSubstr;
 using testing::ReadBytes;
 using testing::SameBytes;
@@ -68,12 +70,33 @@ TEST_F(RunPatchTest, PathWithNorwegianLettersIsPatched) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 }
 
+// Read through a small buffer, a file larger than 4 GiB is patched whatever the process's
+// address space (a 32-bit program's too), and offsets beyond 4 GiB do not wrap.
+TEST_F(RunPatchTest, SparseFileWithTheTextsBeyondFourGiBIsPatched) {
+  const std::uint64_t at = (std::uint64_t{1} << 32) + 1;
+  {
+    std::ofstream out(target_, std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(at));
+    out.write(sample_.unpatched.data(), static_cast<std::streamsize>(sample_.unpatched.size()));
+  }
+  const std::uint64_t size = at + sample_.unpatched.size();
+  ASSERT_EQ(std::filesystem::file_size(target_), size);
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_EQ(std::filesystem::file_size(target_), size);
+  std::ifstream in(target_, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(at));
+  std::string tail(sample_.patched.size(), '\0');
+  in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+  EXPECT_TRUE(SameBytes(tail, sample_.patched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
 TEST_F(RunPatchTest, ErrorOnAPathWithNorwegianLettersNamesItInUtf8) {
   const std::filesystem::path target = folder_ / std::filesystem::path(u8"Ømbrix.exe");
   WriteBytes(target, sample_.unpatched);
-  testing::ScopedFileFaultHook hook([](FileCall call) { return call == FileCall::kFlush; });
+  FaultyFileSystem files([](FileCall call) { return call == FileCall::kFlush; });
   try {
-    RunPatch(target);
+    RunPatch(target, PatchDirection::kApply, {&files});
     FAIL() << "no error";
   } catch (const PatchError& error) {
     EXPECT_EQ(error.path1(), target);
@@ -101,7 +124,7 @@ TEST_F(RunPatchTest, ChangeByAnotherProgramDuringTheRunIsAnErrorAndKeptAsTheyMad
     std::filesystem::last_write_time(
         target_, std::filesystem::last_write_time(target_) - std::chrono::hours(1));
     bool changed = false;
-    testing::ScopedFileFaultHook hook([&](FileCall call) {
+    FaultyFileSystem files([&](FileCall call) {
       if (call == change.just_before && !changed) {
         changed = true;
         WriteBytes(target_, change.bytes);
@@ -111,7 +134,7 @@ TEST_F(RunPatchTest, ChangeByAnotherProgramDuringTheRunIsAnErrorAndKeptAsTheyMad
     const std::string what =
         std::string(FileCallName(change.just_before)) + ", " + std::to_string(change.bytes.size());
     try {
-      RunPatch(target_);
+      RunPatch(target_, PatchDirection::kApply, {&files});
       ADD_FAILURE() << "no error: " << what;
     } catch (const PatchError& error) {
       EXPECT_EQ(error.code(), make_error_code(PatchErrc::kFileChanged)) << what;
@@ -124,7 +147,7 @@ TEST_F(RunPatchTest, ChangeByAnotherProgramDuringTheRunIsAnErrorAndKeptAsTheyMad
 TEST_F(RunPatchTest, ErrorNamesThePathTheStepAndTheReason) {
   WriteBytes(target_, sample_.unpatched);
   FaultPlan plan(0);
-  ASSERT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  ASSERT_EQ(RunPatch(target_, PatchDirection::kApply, {&plan}), PatchOutcome::Completed);
   const auto first_write = std::find(plan.calls().begin(), plan.calls().end(), FileCall::kWrite);
   ASSERT_NE(first_write, plan.calls().end());
   const int write_number = static_cast<int>(first_write - plan.calls().begin()) + 1;
@@ -132,7 +155,7 @@ TEST_F(RunPatchTest, ErrorNamesThePathTheStepAndTheReason) {
   WriteBytes(target_, sample_.unpatched);
   FaultPlan failing(write_number);
   try {
-    RunPatch(target_);
+    RunPatch(target_, PatchDirection::kApply, {&failing});
     FAIL() << "no error";
   } catch (const PatchError& error) {
     EXPECT_EQ(error.step(), "write the new copy of the file");
@@ -161,7 +184,7 @@ TEST_F(RunPatchTest, EveryFailingCallLeavesOldOrNewBytesAndNoLeftover) {
       std::optional<PatchOutcome> outcome;
       std::string step;
       try {
-        outcome = RunPatch(target_);
+        outcome = RunPatch(target_, PatchDirection::kApply, {&plan});
       } catch (const PatchError& error) {
         step = error.step();
         EXPECT_FALSE(step.empty());

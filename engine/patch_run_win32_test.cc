@@ -95,24 +95,5 @@ TEST_F(RunPatchWin32Test, HiddenAttributeIsKept) {
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
 }
 
-TEST_F(RunPatchWin32Test, FileTooLargeForMemoryIsAClearError) {
-  if constexpr (sizeof(void*) > 4) {
-    GTEST_SKIP() << "needs a 32-bit process: a 64-bit one holds this file, and Wine does not "
-                    "enforce the memory limit of a job object, which could stand in";
-  }
-  // A sparse file of 3.75 GiB cannot be held by a 32-bit process.
-  WriteBytes(target_, "");
-  const std::uintmax_t size = std::uintmax_t{15} << 28;
-  std::filesystem::resize_file(target_, size);
-  try {
-    RunPatch(target_);
-    ADD_FAILURE() << "no error";
-  } catch (const PatchError& error) {
-    EXPECT_EQ(error.code(), std::errc::not_enough_memory);
-    EXPECT_EQ(error.step(), "hold the file in memory (" + std::to_string(size) + " bytes)");
-  }
-  EXPECT_EQ(std::filesystem::file_size(target_), size);
-}
-
 }  // namespace
 }  // namespace ombrix

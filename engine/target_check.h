@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 
+#include "engine/patch_run.h"
 #include "engine/patch_table.h"
 
 namespace ombrix {
@@ -29,12 +30,14 @@ enum class TargetKind {
 struct TargetCheck {
   std::array<PairFound, PatchTable.size()> pairs;
   TargetKind kind;
+  bool restorable;  // a restore would complete
 };
 
 // Reads the file at `path`, exactly as a run would, and tells which texts it holds; writes
 // nothing. Returns std::nullopt where a run would answer InvalidPath; throws PatchError when
 // reading fails after the probe.
-std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path);
+std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
+                                       const RunSettings& settings = {});
 
 // The same over bytes already in memory. `bytes` is used as scratch space and is left changed.
 TargetCheck CheckBytes(std::span<char> bytes);

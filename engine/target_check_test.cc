@@ -22,7 +22,7 @@ TEST(CheckBytesTest, TellsTheFourKindsApart) {
   EXPECT_EQ(Check("").kind, TargetKind::kNotATarget);
 
   std::string half = sample.patched;  // pair 1 undone by hand
-  Place(half, sample.ranges[0].offset, EnglishImage(0));
+  Place(half, sample.replacements[0].offset, EnglishImage(0));
   EXPECT_EQ(Check(half).kind, TargetKind::kPartlyPatched);
   std::string only_english = testing::Filler(4096);  // one English text, nothing else
   Place(only_english, 100, EnglishImage(1));

@@ -1,63 +1,75 @@
-// Reading a target file whole and replacing its content without ever losing it: the new
-// content goes to a new file beside the target, which then replaces the target in one atomic
-// step. Every file-system call goes through the FileFaultHook seam.
+// Reading a target file once, part by part, and replacing its content without ever losing it:
+// the new content is a copy of the file beside it (made by the kernel where it can), with the
+// run's few ranges written over it, given the file's whole identity and checked against what the
+// disk holds; only then is it renamed over the file in one atomic step. Every call goes through
+// a FileSystem.
 #ifndef OMBRIX_ENGINE_TARGET_FILE_H_
 #define OMBRIX_ENGINE_TARGET_FILE_H_
 
 #include <cstddef>
-#include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <span>
 
+#include "engine/file_system.h"
 #include "engine/patch_images.h"
+#include "engine/stream_scan.h"
 
 namespace ombrix {
 
-// A file's whole content, exactly as long as the file, and when the file was last changed before
-// it was read, by which a later change by another program is noticed.
-class FileBuffer {
- public:
-  // Allocates `size` bytes without initialising them; throws std::bad_alloc.
-  explicit FileBuffer(std::size_t size, std::uint64_t modified = 0);
-
-  std::span<char> bytes() { return {data_.get(), size_}; }
-  std::span<const char> bytes() const { return {data_.get(), size_}; }
-  // The file's time of last change, in the platform's own ticks.
-  std::uint64_t modified() const { return modified_; }
-
- private:
-  std::unique_ptr<char[]> data_;
-  std::size_t size_;
-  std::uint64_t modified_;
-};
+// The size of the buffer through which a run reads a target, unless told otherwise.
+inline constexpr std::size_t kReadBufferSize = std::size_t{1} << 20;
 
 // Whether `path` opens for reading and is a regular file once links are followed (a path with a
 // zero character in it never is). Never blocks, never creates anything and never throws.
-bool ProbeTarget(const std::filesystem::path& path) noexcept;
+bool ProbeTarget(FileSystem& files, const std::filesystem::path& path) noexcept;
 
-// Called after each read with the bytes read so far, the buffer's first bytes.
-using ReadProgress = std::function<void(std::span<const char> filled)>;
+// A target file, open for one run.
+class TargetFile {
+ public:
+  // Opens the file at `path` for reading. Throws PatchError when it cannot be opened or is not
+  // a regular file.
+  TargetFile(FileSystem& files, const std::filesystem::path& path);
 
-// Reads the whole file at `path`, a megabyte at a time, telling `progress` (when given) after
-// each read. Throws PatchError when it cannot be opened or read, is not a regular file, changes
-// its length while it is read, or is too large to hold in memory.
-FileBuffer ReadTarget(const std::filesystem::path& path, const ReadProgress& progress = {});
+  // Reads the file from its start through a buffer of `buffer_size` bytes (and the few bytes
+  // the scanner keeps from one part for the next), handing each part to `scanner`, until the
+  // file ends or the scanner is done. Throws PatchError when reading fails or the file ends
+  // before its length.
+  void Scan(Scanner& scanner, std::size_t buffer_size = kReadBufferSize);
 
-// Makes the file at `path` (the file a symbolic link points to, for a link) hold exactly
-// `content`, which was read from it by ReadTarget and changed only inside `changed`.
-//
-// The content is written to a new file beside the target, given the target's permissions,
-// flushed, read back and compared, and only then renamed over it, so the target holds either its
-// old or its new bytes at every moment. Where no new file can be made in the folder, the target is
-// overwritten in place, `changed` ranges only. Throws PatchError naming the failed step; the target
-// then holds its old bytes (unless the error says otherwise) and no new file is left behind. A
-// target that another program changed since it was read is not replaced: its change is kept and
-// the error says so (a change in the last moment before the rename, or one the file system does
-// not date, goes unnoticed).
-void WriteTarget(const std::filesystem::path& path, const FileBuffer& content,
-                 std::span<const ByteRange> changed);
+  // Makes the file (the file a symbolic link points to, for a link) hold its bytes with
+  // `replacements` written over them, in order.
+  //
+  // The new copy is created beside the file and filled by a clone where the file system shares
+  // blocks, else by an in-kernel copy, else through memory, keeping holes; the replacements are
+  // written; it is given the file's identity (owner, mode, extended attributes; on Windows
+  // creation time and security descriptor), flushed, read back from the disk and compared, and
+  // then renamed over the file. Where the folder lets no new file be made or renamed, the
+  // replacements are written over the file itself instead, and undone should that fail.
+  //
+  // Throws PatchError naming the failed step. The file then holds its old bytes (unless the
+  // error says otherwise) and no copy is left behind. A file that another program changed or
+  // replaced since it was opened is left as that program made it, and the error says so.
+  void Write(const Replacements& replacements);
+
+ private:
+  void Require(std::error_code error, const std::string& step) const;
+  // Throws the error of a file changed by another program since it was opened.
+  void RequireUnchanged();
+  void OverwriteInPlace(const std::filesystem::path& target, const Replacements& replacements,
+                        std::error_code not_created);
+  void WriteCopy(const std::filesystem::path& target, File& copy,
+                 const std::filesystem::path& copy_path, bool filled,
+                 const Replacements& replacements);
+  bool FillCopy(const File& copy);
+  void CopyStretch(const File& copy, std::uint64_t start, std::uint64_t end, bool& in_kernel);
+  void GiveIdentity(const File& copy);
+  void VerifyCopy(const std::filesystem::path& copy_path, const Replacements& replacements,
+                  bool cloned);
+
+  FileSystem& files_;
+  std::filesystem::path path_;  // as given
+  File file_;
+  FileInfo info_;  // when it was opened
+};
 
 // The name a new copy of `target` gets beside it while it is written: the target's name with
 // ".ombrix-patch-" + six characters + ".tmp" appended. A leftover of a killed run may be

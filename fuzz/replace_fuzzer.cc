@@ -1,11 +1,12 @@
-// libFuzzer target: the replacement over a buffer, held against the plain definition. The input
+// libFuzzer target: a run's scan over a buffer, held against the plain definition. The input
 // is a recipe (see BufferFromRecipe): bytes and the patch's images, whole, cut and overlapping.
-// Its first byte chooses the direction and the size of the parts in which the buffer is
-// searched while it "fills", as a run searches a file while reading it.
+// Its first byte chooses the direction and the size of the parts in which the buffer is handed
+// to the scan, as a run reads a file through its buffer, down to a single byte.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +24,7 @@ void Require(bool condition) {
 // Made once: building the searchers' tables costs more than a whole input.
 struct Searchers {
   std::vector<std::pair<std::string, std::unique_ptr<ombrix::ImageSearcher>>> images;
-  ombrix::PatchImages apply{ombrix::PatchDirection::kApply};
-  ombrix::PatchImages restore{ombrix::PatchDirection::kRestore};
+  ombrix::PatchImages patch;
   Searchers() {
     for (const ombrix::TextPair& pair : ombrix::PatchTable) {
       for (const std::string_view text : {pair.english, pair.norwegian}) {
@@ -35,6 +35,14 @@ struct Searchers {
     }
   }
 };
+
+// The run's overwrites, the buffer handed over `part` bytes at a time.
+std::optional<ombrix::Replacements> Scan(const Searchers& searchers, std::string bytes,
+                                         ombrix::PatchDirection direction, std::size_t part) {
+  ombrix::RunScan scan(searchers.patch, direction);
+  ombrix::ScanInParts({bytes.data(), bytes.size()}, scan.scanner(), part);
+  return scan.Result();
+}
 
 }  // namespace
 
@@ -53,20 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::string expected = original;
-  const auto expected_ranges =
-      testing::ReferenceReplace({expected.data(), expected.size()}, direction);
-  const PatchImages& images =
-      direction == PatchDirection::kApply ? searchers.apply : searchers.restore;
-
-  std::string whole = original;
-  Require(images.ReplaceIn({whole.data(), whole.size()}) == expected_ranges);
-  std::string parts = original;
-  OccurrenceScan scan(images);
-  for (std::size_t filled = 0; filled < parts.size();) {
-    filled = std::min(parts.size(), filled + part);
-    scan.Scan({parts.data(), filled});
+  const std::optional<Replacements> expected_replacements =
+      testing::ReferenceRun({expected.data(), expected.size()}, direction);
+  const std::optional<Replacements> in_parts = Scan(searchers, original, direction, part);
+  Require(in_parts == expected_replacements);
+  Require(Scan(searchers, original, direction, original.size() + 1) == expected_replacements);
+  if (in_parts) {
+    std::string written = original;
+    testing::Apply(*in_parts, {written.data(), written.size()});
+    Require(written == expected);
   }
-  Require(images.ReplaceIn({parts.data(), parts.size()}, scan.occurrences()) == expected_ranges);
-  if (expected_ranges) Require(whole == expected && parts == expected);
   return 0;
 }

@@ -30,7 +30,7 @@ void UpdateCommand::cmdUpdate_Click() {
   const std::filesystem::path path = form_.FilePath();
   PatchOutcome outcome;
   try {
-    outcome = RunPatch(path);
+    outcome = RunPatch(path, PatchDirection::kApply, {&files_});
   } catch (const std::exception& error) {
     form_.ShowMessage(DescribeRunError(path, error), kErrorTitle);
     form_.EndProgram(kExitError);

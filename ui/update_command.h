@@ -3,13 +3,16 @@
 #ifndef OMBRIX_UI_UPDATE_COMMAND_H_
 #define OMBRIX_UI_UPDATE_COMMAND_H_
 
+#include "engine/file_system.h"
 #include "ui/form.h"
 
 namespace ombrix {
 
 class UpdateCommand {
  public:
-  explicit UpdateCommand(Form& form) : form_(form) {}
+  // Works `form`, and patches through `files`.
+  explicit UpdateCommand(Form& form, FileSystem& files = RealFileSystem())
+      : form_(form), files_(files) {}
 
   // Runs one patch. `InvalidPath` and `NotApplicable` leave the window waiting for another
   // press; `Completed` and an error that escapes the run end the program. A press that
@@ -21,6 +24,7 @@ class UpdateCommand {
 
  private:
   Form& form_;
+  FileSystem& files_;
   bool running_ = false;
 };
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/patch_error.h"
-#include "engine/testing/fault_plan.h"
+#include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 #include "ui/form_design.h"
 #include "ui/recording_form_test.h"
@@ -21,7 +21,8 @@ class UpdateCommandTest : public testing::TargetTest {
   void SetUp() override { form_.path = target_; }
 
   testing::RecordingForm form_;
-  UpdateCommand command_{form_};
+  testing::SettableFaults files_;
+  UpdateCommand command_{form_, files_};
 };
 
 TEST_F(UpdateCommandTest, InvalidPathHidesTheLabelBeforeItsMessage) {
@@ -64,7 +65,7 @@ TEST_F(UpdateCommandTest, CorrectedPathAfterAnInvalidOnePatchesTheFile) {
 
 TEST_F(UpdateCommandTest, EscapingErrorIsReportedAndEndsTheProgram) {
   testing::WriteBytes(target_, sample_.unpatched);
-  const testing::ScopedFileFaultHook hook([](FileCall call) { return call == FileCall::kWrite; });
+  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kWrite; };
   command_.cmdUpdate_Click();
   ASSERT_EQ(form_.steps.size(), 4u);
   EXPECT_THAT(form_.steps[2], StartsWith("message [Error] The update of this file failed:\n"));

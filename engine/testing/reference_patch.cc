@@ -7,18 +7,45 @@
 
 namespace ombrix::testing {
 
-std::optional<ReplacedRanges> ReferenceReplace(std::span<char> buffer, PatchDirection direction) {
-  ReplacedRanges ranges;
+namespace {
+
+// Overwrites the first occurrence of `from` in `buffer` by `to`; where, if it was there.
+std::optional<std::size_t> ReplaceFirst(std::span<char> buffer, std::string_view from,
+                                        std::string_view to) {
+  const auto found = std::search(buffer.begin(), buffer.end(), from.begin(), from.end());
+  if (found == buffer.end()) return std::nullopt;
+  std::copy(to.begin(), to.end(), found);
+  return static_cast<std::size_t>(found - buffer.begin());
+}
+
+}  // namespace
+
+std::optional<Replacements> ReferenceRun(std::span<char> buffer, PatchDirection direction) {
+  const bool apply = direction == PatchDirection::kApply;
+  Replacements replacements;
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
-    const bool apply = direction == PatchDirection::kApply;
-    const std::string from = MakeUnicode(apply ? PatchTable[i].english : PatchTable[i].norwegian);
-    const std::string to = MakeUnicode(apply ? PatchTable[i].norwegian : PatchTable[i].english);
-    const auto found = std::search(buffer.begin(), buffer.end(), from.begin(), from.end());
-    if (found == buffer.end()) return std::nullopt;
-    std::copy(to.begin(), to.end(), found);
-    ranges[i] = {static_cast<std::size_t>(found - buffer.begin()), to.size()};
+    const std::string_view english = TextImage(i, Language::kEnglish);
+    const std::string_view norwegian = TextImage(i, Language::kNorwegian);
+    const std::string_view to = apply ? norwegian : english;
+    if (const auto at = ReplaceFirst(buffer, apply ? english : norwegian, to)) {
+      replacements.push_back({i, *at, to});
+    } else if (apply) {
+      return std::nullopt;
+    }
   }
-  return ranges;
+  if (!apply) {
+    std::string restored(buffer.begin(), buffer.end());
+    if (replacements.empty() || !ReferenceRun(restored, PatchDirection::kApply))
+      return std::nullopt;
+  }
+  return replacements;
+}
+
+void Apply(const Replacements& replacements, std::span<char> bytes) {
+  for (const Replacement& replacement : replacements) {
+    std::copy(replacement.image.begin(), replacement.image.end(),
+              bytes.begin() + static_cast<std::ptrdiff_t>(replacement.offset));
+  }
 }
 
 std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_view buffer) {

@@ -1,6 +1,5 @@
-// The replacement of a run as its definition states it, plainly: for each pair in table order,
-// the first occurrence of the image to be replaced, found with std::search over the buffer as
-// changed by the pairs before it. Tests and the fuzzer hold the engine against it.
+// The plain definition of a run, for the tests and the fuzzer to hold the engine against, and
+// the buffers they feed both.
 #ifndef OMBRIX_ENGINE_TESTING_REFERENCE_PATCH_H_
 #define OMBRIX_ENGINE_TESTING_REFERENCE_PATCH_H_
 
@@ -13,7 +12,17 @@
 
 namespace ombrix::testing {
 
-std::optional<ReplacedRanges> ReferenceReplace(std::span<char> buffer, PatchDirection direction);
+// A run as its definition states it, plainly, over a buffer whole in memory. A patch: for each
+// pair in table order, the first occurrence of the English image, found with std::search over
+// the buffer as changed by the pairs before it, is overwritten by the Norwegian image; all three
+// must be there. A restore: the same for each Norwegian image that is there, turned back into
+// English; it must turn back one at least, and a patch of the result must then complete. Returns
+// the overwrites, or nothing when the run would not complete; `buffer` is left as the run leaves
+// the file.
+std::optional<Replacements> ReferenceRun(std::span<char> buffer, PatchDirection direction);
+
+// Writes `replacements` over `bytes`, in order, as a run writes them into the file.
+void Apply(const Replacements& replacements, std::span<char> bytes);
 
 // The lowest offset at which `image` occurs in `buffer`, found with std::search.
 std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_view buffer);

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "engine/patch_table.h"
+#include "engine/patch_images.h"
 
 namespace ombrix::testing {
 
@@ -94,7 +94,7 @@ std::string Filler(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-void Place(std::string& bytes, std::size_t offset, std::string_view image) {
+void Place(std::string& bytes, std::uint64_t offset, std::string_view image) {
   assert(offset + image.size() <= bytes.size());
   std::copy(image.begin(), image.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
 }
@@ -108,7 +108,7 @@ SampleTarget MakeSampleTarget(std::size_t size, unsigned seed) {
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
     Place(target.unpatched, offsets[i], EnglishImage(i));
     Place(target.patched, offsets[i], NorwegianImage(i));
-    target.ranges[i] = {offsets[i], EnglishImage(i).size()};
+    target.replacements.push_back({i, offsets[i], TextImage(i, Language::kNorwegian)});
   }
   return target;
 }

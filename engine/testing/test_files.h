@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -48,13 +49,13 @@ std::string NorwegianImage(std::size_t index);
 std::string Filler(std::size_t size, unsigned seed = 1);
 
 // Overwrites `bytes` with `image` from `offset` on. REQUIRES: it fits.
-void Place(std::string& bytes, std::size_t offset, std::string_view image);
+void Place(std::string& bytes, std::uint64_t offset, std::string_view image);
 
 // A target as it is before and after a completed run.
 struct SampleTarget {
-  std::string unpatched;  // filler with the three English images, one at an odd offset
-  std::string patched;    // the same with the three Norwegian images in their place
-  ReplacedRanges ranges;  // where they differ
+  std::string unpatched;      // filler with the three English images, one at an odd offset
+  std::string patched;        // the same with the three Norwegian images in their place
+  Replacements replacements;  // what a patch writes
 };
 SampleTarget MakeSampleTarget(std::size_t size = 64 * 1024, unsigned seed = 1);
 

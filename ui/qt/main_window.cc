@@ -68,7 +68,8 @@ QWidget* MakeControl(const ControlDesign& design, QWidget* parent) {
 
 }  // namespace
 
-MainWindow::MainWindow(std::unique_ptr<WindowTitles> titles) : titles_(std::move(titles)) {
+MainWindow::MainWindow(std::unique_ptr<WindowTitles> titles, FileSystem& files)
+    : titles_(std::move(titles)), command_(*this, files) {
   setObjectName(FromUtf8(kWindowDesign.name));
   setWindowTitle(FromUtf8(kWindowDesign.title));
   setWindowIcon(QIcon(":/ombrix-patch.png"));

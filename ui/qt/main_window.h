@@ -17,8 +17,9 @@ namespace ombrix::qt {
 class MainWindow : public QWidget, public Form {
  public:
   // Builds the window and its controls, hidden, at the screen's logical DPI. Looks windows up
-  // by title through `titles`.
-  explicit MainWindow(std::unique_ptr<WindowTitles> titles = WindowTitlesOfThisSession());
+  // by title through `titles`; patches through `files`.
+  explicit MainWindow(std::unique_ptr<WindowTitles> titles = WindowTitlesOfThisSession(),
+                      FileSystem& files = RealFileSystem());
   ~MainWindow() override;
 
   // Shows the window, centred on the screen, with the keyboard focus in txtFilePath.
@@ -49,7 +50,7 @@ class MainWindow : public QWidget, public Form {
   std::unique_ptr<WindowTitles> titles_;
   std::array<QWidget*, kControls.size()> controls_{};
   bool loaded_ = true;
-  UpdateCommand command_{*this};
+  UpdateCommand command_;
 };
 
 }  // namespace ombrix::qt

@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <cmath>
 
-#include "engine/testing/fault_plan.h"
+#include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 
 namespace ombrix::qt {
@@ -34,7 +34,7 @@ class NoWindows : public WindowTitles {
 // The window, with the end of the program noted instead of carried out.
 class TestWindow : public MainWindow {
  public:
-  TestWindow() : MainWindow(std::make_unique<NoWindows>()) {}
+  explicit TestWindow(FileSystem& files) : MainWindow(std::make_unique<NoWindows>(), files) {}
   void EndProgram(int exit_code) override { ended_with = exit_code; }
   std::optional<int> ended_with;
 };
@@ -80,7 +80,8 @@ class QtMainWindowTest : public testing::TargetTest {
     Control<QPushButton>(ControlId::cmdUpdate)->click();
   }
 
-  TestWindow window_;
+  testing::SettableFaults files_;
+  TestWindow window_{files_};
 };
 
 TEST_F(QtMainWindowTest, IsBuiltAsDesigned) {
@@ -200,7 +201,7 @@ TEST_F(QtMainWindowTest, PatchedFileShowsItsMessageWhileWaitingAndHidesTheLabelA
 TEST_F(QtMainWindowTest, ErrorThatEndsARunIsReportedAndEndsTheProgram) {
   window_.ShowCentred();
   testing::WriteBytes(target_, sample_.unpatched);
-  const testing::ScopedFileFaultHook hook([](FileCall call) { return call == FileCall::kFlush; });
+  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
   BoxWatcher watcher(window_.control(ControlId::lblWait));
   Press(target_);
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -230,10 +231,10 @@ TEST_F(QtMainWindowTest, PleaseWaitIsPaintedBeforeTheRunTouchesTheFile) {
   testing::WriteBytes(target_, sample_.patched);
   PaintCounter counter(window_.control(ControlId::lblWait));
   std::optional<int> paints_at_first_call;
-  const testing::ScopedFileFaultHook hook([&](FileCall) {
+  files_.fails = [&](testing::FileCall) {
     if (!paints_at_first_call) paints_at_first_call = counter.paints;
     return false;
-  });
+  };
   BoxWatcher watcher(window_.control(ControlId::lblWait));
   Press(target_);
   ASSERT_TRUE(paints_at_first_call);

@@ -1,0 +1,422 @@
+// The file system on Windows, through the wide-character API with 64-bit sizes.
+#include <windows.h>
+// After windows.h:
+#include <aclapi.h>
+
+#include <algorithm>
+#include <string>
+
+#include "engine/file_system.h"
+#include "engine/win32_error.h"
+
+namespace ombrix {
+namespace {
+
+HANDLE Handle(const File& file) { return reinterpret_cast<HANDLE>(file.native()); }
+
+std::error_code Win32Error(DWORD code) { return {static_cast<int>(code), Win32Category()}; }
+
+std::error_code Open(const std::filesystem::path& path, DWORD access, DWORD share,
+                     DWORD disposition, DWORD flags, File& file) {
+  const HANDLE handle =
+      ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastWin32Error();
+  file.reset(reinterpret_cast<std::intptr_t>(handle));
+  return {};
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// ReadFile and WriteFile move at most a DWORD at a time; a smaller cap keeps each call short.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+DWORD Clamp(std::size_t size) { return static_cast<DWORD>(std::min(size, kMaxTransfer)); }
+
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED overlapped{};
+  overlapped.Offset = static_cast<DWORD>(offset);
+  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return overlapped;
+}
+
+// REQUIRES: called after the call that set `moved`, not in the same expression.
+std::error_code Moved(BOOL ok, DWORD moved, std::size_t& count) {
+  if (!ok) return LastWin32Error();
+  count = moved;
+  return {};
+}
+
+std::uint64_t Ticks(LARGE_INTEGER time) { return static_cast<std::uint64_t>(time.QuadPart); }
+
+bool Transient(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+// Virus scanners and indexers hold a new file for a moment; such calls are tried again for
+// about 100 ms before their failure counts.
+template <typename Call>
+BOOL RetriedBriefly(Call call) {
+  constexpr int kAttempts = 10;
+  constexpr DWORD kPauseMs = 10;
+  for (int attempt = 1;; ++attempt) {
+    if (call()) return TRUE;
+    const DWORD error = ::GetLastError();
+    if (attempt == kAttempts || !Transient(error)) return FALSE;
+    ::Sleep(kPauseMs);
+    ::SetLastError(error);
+  }
+}
+
+// Whether another process holds `path` open in a way that forbids writing it, as Windows does
+// for a running program.
+bool HeldOpen(const std::filesystem::path& path) {
+  const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(handle);
+    return false;
+  }
+  return ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// The identity's names.
+constexpr std::string_view kCreationTime = "creation time";
+constexpr std::string_view kOwner = "owner";
+constexpr std::string_view kAccessRules = "access rules";
+
+// A security descriptor from GetSecurityInfo, freed when it goes.
+struct LocalSecurity {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  ~LocalSecurity() { ::LocalFree(descriptor); }
+};
+
+std::error_code ReadSecurity(HANDLE file, SECURITY_INFORMATION what, LocalSecurity& security) {
+  const DWORD error = ::GetSecurityInfo(file, SE_FILE_OBJECT, what, &security.owner, nullptr,
+                                        &security.dacl, nullptr, &security.descriptor);
+  return error == ERROR_SUCCESS ? std::error_code() : Win32Error(error);
+}
+
+std::string DescriptorBytes(const LocalSecurity& security) {
+  return std::string(static_cast<const char*>(security.descriptor),
+                     ::GetSecurityDescriptorLength(security.descriptor));
+}
+
+// Lets the process give a file an owner other than itself, as an administrator may.
+void MayRestoreOwners() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return;
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (::LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &privileges.Privileges[0].Luid)) {
+    ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  }
+  ::CloseHandle(token);
+}
+
+std::error_code SetOwner(HANDLE file, const std::string& descriptor) {
+  auto* wanted = const_cast<char*>(descriptor.data());
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!::GetSecurityDescriptorOwner(wanted, &owner, &defaulted)) return LastWin32Error();
+  LocalSecurity now;
+  if (const std::error_code error = ReadSecurity(file, OWNER_SECURITY_INFORMATION, now)) {
+    return error;
+  }
+  if (owner == nullptr || (now.owner != nullptr && ::EqualSid(owner, now.owner))) return {};
+  // Giving another owner needs a handle opened for it.
+  const HANDLE writer = ::ReOpenFile(file, WRITE_OWNER, kShareAll, 0);
+  if (writer == INVALID_HANDLE_VALUE) return LastWin32Error();
+  DWORD error = ::SetSecurityInfo(writer, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner,
+                                  nullptr, nullptr, nullptr);
+  if (error == ERROR_INVALID_OWNER) {
+    MayRestoreOwners();
+    error = ::SetSecurityInfo(writer, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr,
+                              nullptr, nullptr);
+  }
+  ::CloseHandle(writer);
+  return error == ERROR_SUCCESS ? std::error_code() : Win32Error(error);
+}
+
+std::error_code SetAccessRules(HANDLE file, const std::string& descriptor) {
+  auto* wanted = const_cast<char*>(descriptor.data());
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!::GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted) ||
+      !::GetSecurityDescriptorControl(wanted, &control, &revision)) {
+    return LastWin32Error();
+  }
+  if (!present) return {};
+  // Rules the file inherits from its folder are inherited anew; its own rules are set, and so
+  // is whether it inherits at all.
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                          : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const DWORD error =
+      ::SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+  return error == ERROR_SUCCESS ? std::error_code() : Win32Error(error);
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  std::error_code OpenForReading(const std::filesystem::path& path, File& file) override {
+    return Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, file);
+  }
+
+  std::error_code OpenForWriting(const std::filesystem::path& path, File& file) override {
+    return Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
+                FILE_ATTRIBUTE_NORMAL, file);
+  }
+
+  std::error_code Query(const File& file, FileInfo& info) override {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD type = ::GetFileType(Handle(file));
+    if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != ERROR_SUCCESS) return LastWin32Error();
+    if (type != FILE_TYPE_DISK) {
+      info = FileInfo{};
+      return {};
+    }
+    BY_HANDLE_FILE_INFORMATION data;
+    FILE_BASIC_INFO times;
+    if (!::GetFileInformationByHandle(Handle(file), &data) ||
+        !::GetFileInformationByHandleEx(Handle(file), FileBasicInfo, &times, sizeof(times))) {
+      return LastWin32Error();
+    }
+    info.is_regular = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    info.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+    info.modified = Ticks(times.LastWriteTime);
+    info.changed = Ticks(times.ChangeTime);
+    info.device = data.dwVolumeSerialNumber;
+    info.index = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
+    info.permissions = data.dwFileAttributes;
+    return {};
+  }
+
+  std::error_code QueryPath(const std::filesystem::path& path, FileInfo& info) override {
+    File file;
+    // Opened for its attributes only: no access asked, so no sharing conflicts with a reader.
+    if (const std::error_code error =
+            Open(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, file)) {
+      return error;
+    }
+    return Query(file, info);
+  }
+
+  std::error_code ResolveLinks(const std::filesystem::path& path,
+                               std::filesystem::path& resolved) override {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LastWin32Error();
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      resolved = path;
+      return {};
+    }
+    File file;
+    if (const std::error_code error =
+            Open(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, file)) {
+      return error;
+    }
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length =
+          ::GetFinalPathNameByHandleW(Handle(file), name.data(), static_cast<DWORD>(name.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      if (length == 0) return LastWin32Error();
+      if (length < name.size()) {
+        name.resize(length);
+        break;
+      }
+      name.resize(length);
+    }
+    resolved = name;
+    return {};
+  }
+
+  // Windows has no append-only folders; a folder that refuses renames says so at the rename.
+  std::error_code CheckFolder(const std::filesystem::path& /*folder*/) override { return {}; }
+  // The rename says whether the process may replace the file.
+  std::error_code CheckWritable(const std::filesystem::path& /*path*/) override { return {}; }
+
+  std::error_code ReadAt(const File& file, std::uint64_t offset, std::span<char> bytes,
+                         std::size_t& count) override {
+    DWORD moved = 0;
+    OVERLAPPED at = At(offset);
+    const BOOL ok = ::ReadFile(Handle(file), bytes.data(), Clamp(bytes.size()), &moved, &at);
+    if (!ok && ::GetLastError() == ERROR_HANDLE_EOF) return Moved(TRUE, 0, count);
+    return Moved(ok, moved, count);
+  }
+
+  std::error_code WriteAt(const File& file, std::uint64_t offset, std::span<const char> bytes,
+                          std::size_t& count) override {
+    DWORD moved = 0;
+    OVERLAPPED at = At(offset);
+    const BOOL ok = ::WriteFile(Handle(file), bytes.data(), Clamp(bytes.size()), &moved, &at);
+    return Moved(ok, moved, count);
+  }
+
+  std::error_code Flush(const File& file) override {
+    if (!::FlushFileBuffers(Handle(file))) return LastWin32Error();
+    return {};
+  }
+
+  std::error_code Close(File& file) override {
+    if (!::CloseHandle(reinterpret_cast<HANDLE>(file.release()))) return LastWin32Error();
+    return {};
+  }
+
+  std::error_code CreateCopy(const std::filesystem::path& from, const std::filesystem::path& copy,
+                             File& file, bool& filled) override {
+    filled = false;
+    if (!::CopyFileExW(from.c_str(), copy.c_str(), nullptr, nullptr, nullptr,
+                       COPY_FILE_FAIL_IF_EXISTS)) {
+      return LastWin32Error();
+    }
+    // A read-only file's copy is read-only too; it is made writable to take the three ranges.
+    const DWORD attributes = ::GetFileAttributesW(copy.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      ::SetFileAttributesW(copy.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    }
+    const std::error_code error =
+        Open(copy, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE,
+             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, file);
+    if (error) {
+      ::DeleteFileW(copy.c_str());
+      return error;
+    }
+    filled = true;
+    return {};
+  }
+
+  std::error_code Clone(const File& /*from*/, const File& /*to*/) override {
+    return std::make_error_code(std::errc::not_supported);
+  }
+
+  std::error_code FindData(const File& /*file*/, std::uint64_t offset, std::uint64_t size,
+                           std::uint64_t& start, std::uint64_t& end) override {
+    start = std::min(offset, size);
+    end = size;
+    return {};
+  }
+
+  std::error_code CopyRange(const File& /*from*/, const File& /*to*/, std::uint64_t /*offset*/,
+                            std::uint64_t /*length*/, std::uint64_t& /*copied*/) override {
+    return std::make_error_code(std::errc::not_supported);
+  }
+
+  std::error_code SetSize(const File& file, std::uint64_t size) override {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (!::SetFileInformationByHandle(Handle(file), FileEndOfFileInfo, &end, sizeof(end))) {
+      return LastWin32Error();
+    }
+    return {};
+  }
+
+  std::error_code ReadIdentity(const File& file, std::vector<FileAttribute>& identity) override {
+    FILE_BASIC_INFO times;
+    if (!::GetFileInformationByHandleEx(Handle(file), FileBasicInfo, &times, sizeof(times))) {
+      return LastWin32Error();
+    }
+    LocalSecurity owner;
+    LocalSecurity rules;
+    if (std::error_code error = ReadSecurity(Handle(file), OWNER_SECURITY_INFORMATION, owner);
+        error || (error = ReadSecurity(Handle(file), DACL_SECURITY_INFORMATION, rules))) {
+      return error;
+    }
+    identity = {
+        {std::string(kCreationTime), std::string(reinterpret_cast<const char*>(&times.CreationTime),
+                                                 sizeof(times.CreationTime))},
+        {std::string(kOwner), DescriptorBytes(owner)},
+        {std::string(kAccessRules), DescriptorBytes(rules)},
+    };
+    return {};
+  }
+
+  std::error_code SetAttribute(const File& file, const FileAttribute& attribute) override {
+    if (attribute.name == kOwner) return SetOwner(Handle(file), attribute.value);
+    if (attribute.name == kAccessRules) return SetAccessRules(Handle(file), attribute.value);
+    if (attribute.name != kCreationTime || attribute.value.size() != sizeof(LARGE_INTEGER)) {
+      return std::make_error_code(std::errc::invalid_argument);
+    }
+    FILE_BASIC_INFO times{};  // zero: left as they are
+    std::copy(attribute.value.begin(), attribute.value.end(),
+              reinterpret_cast<char*>(&times.CreationTime));
+    if (!::SetFileInformationByHandle(Handle(file), FileBasicInfo, &times, sizeof(times))) {
+      return LastWin32Error();
+    }
+    return {};
+  }
+
+  std::error_code RemoveAttribute(const File& /*file*/, const std::string& /*name*/) override {
+    // Every file has the three; none is ever missing to be removed.
+    return std::make_error_code(std::errc::not_supported);
+  }
+
+  std::error_code OpenForVerifying(const std::filesystem::path& path, File& file) override {
+    return Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, file);
+  }
+
+  std::error_code Replace(const std::filesystem::path& from,
+                          const std::filesystem::path& to) override {
+    // Windows refuses to replace a read-only file, and so does this, under Wine too.
+    const DWORD attributes = ::GetFileAttributesW(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return Win32Error(ERROR_ACCESS_DENIED);
+    }
+    if (RetriedBriefly([&] {
+          return ::MoveFileExW(from.c_str(), to.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        })) {
+      return {};
+    }
+    const std::error_code error = LastWin32Error();
+    if (error.value() == ERROR_ACCESS_DENIED && HeldOpen(to)) {
+      return Win32Error(ERROR_SHARING_VIOLATION);
+    }
+    return error;
+  }
+
+  std::error_code Remove(const std::filesystem::path& path) override {
+    if (!RetriedBriefly([&] { return ::DeleteFileW(path.c_str()); })) return LastWin32Error();
+    return {};
+  }
+
+  std::error_code FlushFolder(const std::filesystem::path& /*folder*/) override {
+    // MOVEFILE_WRITE_THROUGH returns only once the move is on the disk.
+    return {};
+  }
+};
+
+}  // namespace
+
+void File::CloseIgnoringErrors(std::intptr_t handle) {
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+FileSystem& RealFileSystem() {
+  static Win32FileSystem files;
+  return files;
+}
+
+bool AlreadyExists(std::error_code error) {
+  return error.category() == Win32Category() &&
+         (error.value() == ERROR_FILE_EXISTS || error.value() == ERROR_ALREADY_EXISTS);
+}
+
+bool InUse(std::error_code error) {
+  return error.category() == Win32Category() &&
+         (error.value() == ERROR_SHARING_VIOLATION || error.value() == ERROR_LOCK_VIOLATION);
+}
+
+bool NotSupported(std::error_code error) { return error == std::errc::not_supported; }
+
+void IgnoreFileSizeLimitSignal() {}
+
+}  // namespace ombrix
