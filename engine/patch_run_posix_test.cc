@@ -2,7 +2,6 @@
 // and folders where no new file can be made.
 #include <fcntl.h>
 #include <gmock/gmock.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sched.h>
@@ -10,7 +9,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -18,6 +16,7 @@
 
 #include "engine/file_system.h"
 #include "engine/patch_run.h"
+#include "engine/testing/child_process_posix.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 
@@ -26,30 +25,14 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::FaultPlan;
+using testing::InChild;
+using testing::kNobody;
 using testing::FaultyFileSystem;
 using testing::FileCall;
 using testing::ReadBytes;
 using testing::SameBytes;
 using testing::TempFolder;
 using testing::WriteBytes;
-
-constexpr uid_t kNobody = 65534;
-
-// Runs `work` in a child process as an ordinary user (root's permission checks would let
-// everything pass) and returns what it returned; -1 when it died.
-int InChild(const std::function<int()>& work, bool as_ordinary_user = true) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (as_ordinary_user && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      ::_exit(100);
-    }
-    ::_exit(work());
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Child exit codes for a run's result.
 int Code(const std::filesystem::path& path, FileSystem& files = RealFileSystem()) {

@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h:
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "engine/patch_run.h"
 #include "engine/testing/test_files.h"
@@ -85,6 +88,78 @@ TEST_F(RunPatchWin32Test, ReadOnlyTargetIsAnErrorAndStaysAsItWas) {
   ::SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
   EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+// The security descriptor of `path`, in the Security Descriptor Definition Language: its owner
+// and its access rules (those it inherits marked so).
+std::wstring SecurityOf(const std::filesystem::path& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return L"(none)";
+  }
+  wchar_t* text = nullptr;
+  ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+      nullptr);
+  std::wstring result = text != nullptr ? text : L"(none)";
+  ::LocalFree(text);
+  ::LocalFree(descriptor);
+  return result;
+}
+
+std::uint64_t CreationTimeOf(const std::filesystem::path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+  return (std::uint64_t{data.ftCreationTime.dwHighDateTime} << 32) |
+         data.ftCreationTime.dwLowDateTime;
+}
+
+// What the file holds beyond its bytes: kept where the system keeps it. Wine on Linux keeps
+// neither a creation time nor a file's own security descriptor, so there the test can only say
+// so.
+TEST_F(RunPatchWin32Test, CreationTimeAndTheFilesOwnAccessRulesAreKept) {
+  WriteBytes(target_, sample_.unpatched);
+  const HANDLE file =
+      ::CreateFileW(target_.c_str(), FILE_WRITE_ATTRIBUTES | WRITE_DAC | READ_CONTROL,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  constexpr std::uint64_t kJanuary2001 = 126227808000000000;
+  FILE_BASIC_INFO times{};
+  times.CreationTime.QuadPart = kJanuary2001;
+  ::SetFileInformationByHandle(file, FileBasicInfo, &times, sizeof(times));
+  // The file's own rules, inheriting none: everyone may read it, its owner do anything.
+  PSECURITY_DESCRIPTOR rules = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;FR;;;WD)(A;;FA;;;OW)", SDDL_REVISION_1, &rules, nullptr));
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ::GetSecurityDescriptorDacl(rules, &present, &dacl, &defaulted);
+  ::SetSecurityInfo(file, SE_FILE_OBJECT,
+                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, dacl, nullptr);
+  ::LocalFree(rules);
+  ::CloseHandle(file);
+  const bool times_kept = CreationTimeOf(target_) == kJanuary2001;
+  const std::wstring security = SecurityOf(target_);
+  const bool rules_kept = security.find(L"D:P") != std::wstring::npos;
+
+  EXPECT_EQ(RunPatch(target_), PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  if (times_kept) {
+    EXPECT_EQ(CreationTimeOf(target_), kJanuary2001);
+  }
+  if (rules_kept) {
+    EXPECT_EQ(SecurityOf(target_), security);
+  }
+  if (!times_kept || !rules_kept) {
+    GTEST_SKIP() << "this system keeps no" << (times_kept ? "" : " creation time")
+                 << (!times_kept && !rules_kept ? " and no" : "")
+                 << (rules_kept ? "" : " security descriptor of a file's own")
+                 << ", so a run cannot be seen to keep it";
+  }
 }
 
 TEST_F(RunPatchWin32Test, HiddenAttributeIsKept) {

@@ -320,6 +320,21 @@ void TargetFile::GiveIdentity(const File& copy) {
   }
 }
 
+void TargetFile::GiveBack(const File& file, const std::vector<FileAttribute>& identity) {
+  std::vector<FileAttribute> now;
+  if (files_.ReadIdentity(file, now)) return;
+  bool given = false;
+  for (const FileAttribute& attribute : identity) {
+    const bool kept = std::any_of(now.begin(), now.end(), [&](const FileAttribute& present) {
+      return present.name == attribute.name && present.value == attribute.value;
+    });
+    // Where the process may not (an ordinary user and a capability), it stays cleared, as it
+    // would after any program's write.
+    if (!kept) given = !files_.SetAttribute(file, attribute) || given;
+  }
+  if (given) (void)files_.Flush(file);
+}
+
 void TargetFile::VerifyCopy(const std::filesystem::path& copy_path,
                             const Replacements& replacements, bool cloned) {
   const std::string step = "read back the new copy of the file";
@@ -378,6 +393,10 @@ void TargetFile::OverwriteInPlace(const std::filesystem::path& target,
   if (!SameFileUnchanged(info_, info))
     Require(PatchErrc::kFileChanged, "overwrite the file in place");
 
+  // A write makes the kernel clear a capability (and, for an ordinary user, the set-ID bits):
+  // they are given back afterwards.
+  std::vector<FileAttribute> identity;
+  Require(files_.ReadIdentity(file, identity), "read the file's attributes");
   std::vector<std::string> old_bytes;
   for (const Replacement& replacement : replacements) {
     std::string& bytes = old_bytes.emplace_back(replacement.image.size(), '\0');
@@ -391,6 +410,7 @@ void TargetFile::OverwriteInPlace(const std::filesystem::path& target,
   }
   if (!error) error = files_.Flush(file);
   if (!error) {
+    GiveBack(file, identity);
     // The data is on the disk; a failure to close loses nothing.
     (void)files_.Close(file);
     return;

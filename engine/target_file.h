@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <vector>
 
 #include "engine/file_system.h"
 #include "engine/patch_images.h"
@@ -62,6 +63,8 @@ class TargetFile {
   bool FillCopy(const File& copy);
   void CopyStretch(const File& copy, std::uint64_t start, std::uint64_t end, bool& in_kernel);
   void GiveIdentity(const File& copy);
+  // Gives `file` back what of `identity` it lost when it was written in place.
+  void GiveBack(const File& file, const std::vector<FileAttribute>& identity);
   void VerifyCopy(const std::filesystem::path& copy_path, const Replacements& replacements,
                   bool cloned);
 

@@ -8,6 +8,8 @@ OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmoc
   qt6-base-dev libxcb1-dev fonts-liberation)
 # The Linux window's tests: a virtual display and a reparenting window manager.
 OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox)
+# The engine's tests of file systems that clone, in loop-mounted images.
+OMBRIX_FILE_SYSTEM_PACKAGES=(xfsprogs btrfs-progs)
 # The 32-bit Windows programs that ship: their compilers (making and checking the ZIP runs none
 # of them, so it needs no Wine).
 OMBRIX_WIN32_BUILD_PACKAGES=(g++-mingw-w64-i686-posix)

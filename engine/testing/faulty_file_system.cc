@@ -1,12 +1,6 @@
 #include "engine/testing/faulty_file_system.h"
 
 namespace ombrix::testing {
-namespace {
-
-std::error_code Injected() { return std::make_error_code(std::errc::io_error); }
-
-}  // namespace
-
 std::string_view FileCallName(FileCall call) {
   switch (call) {
     case FileCall::kOpenForReading:
@@ -56,102 +50,101 @@ std::string_view FileCallName(FileCall call) {
 }
 
 std::error_code FaultyFileSystem::OpenForReading(const std::filesystem::path& path, File& file) {
-  return Fails(FileCall::kOpenForReading) ? Injected() : base_.OpenForReading(path, file);
+  return Fails(FileCall::kOpenForReading) ? error : base_.OpenForReading(path, file);
 }
 
 std::error_code FaultyFileSystem::OpenForWriting(const std::filesystem::path& path, File& file) {
-  return Fails(FileCall::kOpenForWriting) ? Injected() : base_.OpenForWriting(path, file);
+  return Fails(FileCall::kOpenForWriting) ? error : base_.OpenForWriting(path, file);
 }
 
 std::error_code FaultyFileSystem::Query(const File& file, FileInfo& info) {
-  return Fails(FileCall::kQueryFile) ? Injected() : base_.Query(file, info);
+  return Fails(FileCall::kQueryFile) ? error : base_.Query(file, info);
 }
 
 std::error_code FaultyFileSystem::QueryPath(const std::filesystem::path& path, FileInfo& info) {
-  return Fails(FileCall::kQueryFile) ? Injected() : base_.QueryPath(path, info);
+  return Fails(FileCall::kQueryFile) ? error : base_.QueryPath(path, info);
 }
 
 std::error_code FaultyFileSystem::ResolveLinks(const std::filesystem::path& path,
                                                std::filesystem::path& resolved) {
-  return Fails(FileCall::kResolveLinks) ? Injected() : base_.ResolveLinks(path, resolved);
+  return Fails(FileCall::kResolveLinks) ? error : base_.ResolveLinks(path, resolved);
 }
 
 std::error_code FaultyFileSystem::CheckFolder(const std::filesystem::path& folder) {
-  return Fails(FileCall::kCheckFolder) ? Injected() : base_.CheckFolder(folder);
+  return Fails(FileCall::kCheckFolder) ? error : base_.CheckFolder(folder);
 }
 
 std::error_code FaultyFileSystem::CheckWritable(const std::filesystem::path& path) {
-  return Fails(FileCall::kCheckWritable) ? Injected() : base_.CheckWritable(path);
+  return Fails(FileCall::kCheckWritable) ? error : base_.CheckWritable(path);
 }
 
 std::error_code FaultyFileSystem::ReadAt(const File& file, std::uint64_t offset,
                                          std::span<char> bytes, std::size_t& count) {
-  return Fails(FileCall::kRead) ? Injected() : base_.ReadAt(file, offset, bytes, count);
+  return Fails(FileCall::kRead) ? error : base_.ReadAt(file, offset, bytes, count);
 }
 
 std::error_code FaultyFileSystem::WriteAt(const File& file, std::uint64_t offset,
                                           std::span<const char> bytes, std::size_t& count) {
-  return Fails(FileCall::kWrite) ? Injected() : base_.WriteAt(file, offset, bytes, count);
+  return Fails(FileCall::kWrite) ? error : base_.WriteAt(file, offset, bytes, count);
 }
 
 std::error_code FaultyFileSystem::Flush(const File& file) {
-  return Fails(FileCall::kFlush) ? Injected() : base_.Flush(file);
+  return Fails(FileCall::kFlush) ? error : base_.Flush(file);
 }
 
 std::error_code FaultyFileSystem::Close(File& file) {
-  return Fails(FileCall::kClose) ? Injected() : base_.Close(file);
+  return Fails(FileCall::kClose) ? error : base_.Close(file);
 }
 
 std::error_code FaultyFileSystem::CreateCopy(const std::filesystem::path& from,
                                              const std::filesystem::path& copy, File& file,
                                              bool& filled) {
-  return Fails(FileCall::kCreateCopy) ? Injected() : base_.CreateCopy(from, copy, file, filled);
+  return Fails(FileCall::kCreateCopy) ? error : base_.CreateCopy(from, copy, file, filled);
 }
 
 std::error_code FaultyFileSystem::Clone(const File& from, const File& to) {
-  return Fails(FileCall::kClone) ? Injected() : base_.Clone(from, to);
+  return Fails(FileCall::kClone) ? error : base_.Clone(from, to);
 }
 
 std::error_code FaultyFileSystem::FindData(const File& file, std::uint64_t offset,
                                            std::uint64_t size, std::uint64_t& start,
                                            std::uint64_t& end) {
-  return Fails(FileCall::kFindData) ? Injected() : base_.FindData(file, offset, size, start, end);
+  return Fails(FileCall::kFindData) ? error : base_.FindData(file, offset, size, start, end);
 }
 
 std::error_code FaultyFileSystem::CopyRange(const File& from, const File& to, std::uint64_t offset,
                                             std::uint64_t length, std::uint64_t& copied) {
-  return Fails(FileCall::kCopyRange) ? Injected()
-                                     : base_.CopyRange(from, to, offset, length, copied);
+  return Fails(FileCall::kCopyRange) ? error : base_.CopyRange(from, to, offset, length, copied);
 }
 
 std::error_code FaultyFileSystem::SetSize(const File& file, std::uint64_t size) {
-  return Fails(FileCall::kSetSize) ? Injected() : base_.SetSize(file, size);
+  return Fails(FileCall::kSetSize) ? error : base_.SetSize(file, size);
 }
 
 std::error_code FaultyFileSystem::ReadIdentity(const File& file,
                                                std::vector<FileAttribute>& identity) {
-  return Fails(FileCall::kReadIdentity) ? Injected() : base_.ReadIdentity(file, identity);
+  return Fails(FileCall::kReadIdentity) ? error : base_.ReadIdentity(file, identity);
 }
 
 std::error_code FaultyFileSystem::SetAttribute(const File& file, const FileAttribute& attribute) {
-  return Fails(FileCall::kSetAttribute) ? Injected() : base_.SetAttribute(file, attribute);
+  return Fails(FileCall::kSetAttribute) ? error : base_.SetAttribute(file, attribute);
 }
 
 std::error_code FaultyFileSystem::RemoveAttribute(const File& file, const std::string& name) {
-  return Fails(FileCall::kRemoveAttribute) ? Injected() : base_.RemoveAttribute(file, name);
+  return Fails(FileCall::kRemoveAttribute) ? error : base_.RemoveAttribute(file, name);
 }
 
 std::error_code FaultyFileSystem::OpenForVerifying(const std::filesystem::path& path, File& file) {
-  return Fails(FileCall::kOpenForVerifying) ? Injected() : base_.OpenForVerifying(path, file);
+  return Fails(FileCall::kOpenForVerifying) ? error : base_.OpenForVerifying(path, file);
 }
 
 std::error_code FaultyFileSystem::Replace(const std::filesystem::path& from,
                                           const std::filesystem::path& to) {
-  return Fails(FileCall::kReplace) ? Injected() : base_.Replace(from, to);
+  return Fails(FileCall::kReplace) ? error : base_.Replace(from, to);
 }
 
 std::error_code FaultyFileSystem::FlushFolder(const std::filesystem::path& folder) {
-  return Fails(FileCall::kFlushFolder) ? Injected() : base_.FlushFolder(folder);
+  return Fails(FileCall::kFlushFolder) ? error : base_.FlushFolder(folder);
 }
 
 std::error_code FaultyFileSystem::Remove(const std::filesystem::path& path) {

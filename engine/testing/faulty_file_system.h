@@ -42,11 +42,12 @@ enum class FileCall {
 // The call's name as the tests and their reports print it: "write".
 std::string_view FileCallName(FileCall call);
 
-// Asked before each call whether it is to fail, with an I/O error, instead of being made.
+// Asked before each call whether it is to fail instead of being made.
 using FailDecision = std::function<bool(FileCall)>;
 
-// The real file system, or `base`, with the calls that `fails` picks failing. Removing a copy,
-// which only cleans up after a failure, is never made to fail.
+// The real file system, or `base`, with the calls that `fails` picks failing with `error` (an
+// I/O error unless a test chooses another: not_supported makes the kernel's copy fall back).
+// Removing a copy, which only cleans up after a failure, is never made to fail.
 class FaultyFileSystem : public FileSystem {
  public:
   explicit FaultyFileSystem(FailDecision fails, FileSystem& base = RealFileSystem())
@@ -82,6 +83,8 @@ class FaultyFileSystem : public FileSystem {
                           const std::filesystem::path& to) override;
   std::error_code Remove(const std::filesystem::path& path) override;
   std::error_code FlushFolder(const std::filesystem::path& folder) override;
+
+  std::error_code error = std::make_error_code(std::errc::io_error);
 
  private:
   bool Fails(FileCall call) { return fails_(call); }

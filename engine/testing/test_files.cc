@@ -29,9 +29,11 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<std::string> TempFolder::Names() const {
+std::vector<std::string> TempFolder::Names() const { return NamesIn(path_); }
+
+std::vector<std::string> NamesIn(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     const std::u8string name = entry.path().filename().u8string();
     names.emplace_back(name.begin(), name.end());
   }

@@ -33,6 +33,9 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
+// The names in `folder`, sorted.
+std::vector<std::string> NamesIn(const std::filesystem::path& folder);
+
 std::string ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
 

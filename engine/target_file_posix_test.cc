@@ -1,0 +1,355 @@
+// What the new copy keeps on Linux however it is made (a clone on XFS and btrfs, the kernel's
+// copy, a plain copy, an overwrite in place), and what a run survives around it: another
+// program replacing the file, an append-only folder, a file the user may not change, Ctrl+C.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <tuple>
+
+#include "engine/copy_cleanup.h"
+#include "engine/patch_run.h"
+#include "engine/testing/child_process_posix.h"
+#include "engine/testing/faulty_file_system.h"
+#include "engine/testing/test_files.h"
+
+namespace ombrix {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using testing::FaultyFileSystem;
+using testing::FileCall;
+using testing::InChild;
+using testing::kNobody;
+using ::testing::Not;
+using testing::ReadBytes;
+using testing::SameBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+// A file system of `type` in an image file, mounted through a loop device while this lives.
+class LoopMount {
+ public:
+  explicit LoopMount(const std::string& type) {
+    if (::geteuid() != 0) {
+      skipped_ = "mounting an image needs root";
+      return;
+    }
+    const std::string image = (folder_ / "image").string();
+    const std::string mounted = (folder_ / "mounted").string();
+    std::filesystem::create_directory(mounted);
+    std::filesystem::resize_file(WriteEmpty(image), std::uint64_t{320} << 20);
+    if (std::system(("mkfs." + type + " -q -f " + image + " >/dev/null 2>&1").c_str()) != 0) {
+      skipped_ = "mkfs." + type + " is missing (xfsprogs, btrfs-progs)";
+    } else if (std::system(("mount -o loop " + image + " " + mounted + " 2>/dev/null").c_str()) !=
+               0) {
+      skipped_ = "this machine mounts no loop device";
+    } else {
+      path_ = mounted;
+    }
+  }
+  ~LoopMount() {
+    if (!path_.empty()) (void)std::system(("umount -l " + path_.string()).c_str());
+  }
+  LoopMount(const LoopMount&) = delete;
+  LoopMount& operator=(const LoopMount&) = delete;
+
+  // Where it is mounted; empty when it could not be, for the reason `skipped()` gives.
+  const std::filesystem::path& path() const { return path_; }
+  const std::string& skipped() const { return skipped_; }
+
+ private:
+  static std::string WriteEmpty(const std::string& path) {
+    WriteBytes(path, "");
+    return path;
+  }
+
+  TempFolder folder_;
+  std::filesystem::path path_;
+  std::string skipped_;
+};
+
+// POSIX ACL entries, as the kernel stores them in system.posix_acl_access.
+std::string Acl(
+    std::initializer_list<std::tuple<std::uint16_t, std::uint16_t, std::uint32_t>> entries) {
+  std::string acl("\x02\0\0\0", 4);  // version 2
+  for (const auto& [tag, permissions, id] : entries) {
+    acl.append(reinterpret_cast<const char*>(&tag), 2);
+    acl.append(reinterpret_cast<const char*>(&permissions), 2);
+    acl.append(reinterpret_cast<const char*>(&id), 4);
+  }
+  return acl;
+}
+constexpr std::uint32_t kNoId = 0xFFFFFFFF;
+
+// Everything a file's identity holds: owner, group, mode and every extended attribute.
+std::map<std::string, std::string> IdentityOf(const std::filesystem::path& path) {
+  struct stat st;
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  std::map<std::string, std::string> identity = {
+      {"mode", std::to_string(st.st_mode & 07777)},
+      {"owner", std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid)}};
+  char names[4096];
+  const ssize_t size = ::listxattr(path.c_str(), names, sizeof(names));
+  for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+    char value[4096];
+    const ssize_t length = ::getxattr(path.c_str(), names + at, value, sizeof(value));
+    identity[names + at] =
+        std::string(value, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+  }
+  identity.erase("security.selinux");  // the folder's business
+  return identity;
+}
+
+// Gives `path` an identity with a little of everything, set as a user would, owner first.
+void GiveRichIdentity(const std::filesystem::path& path) {
+  ASSERT_EQ(::chown(path.c_str(), kNobody, 4321), 0);
+  const auto set = [&](const char* name, const std::string& value) {
+    ASSERT_EQ(::setxattr(path.c_str(), name, value.data(), value.size(), 0), 0) << name;
+  };
+  set("user.origin", "made by a test");
+  set("trusted.kept", "only root sees this");
+  set("system.posix_acl_access",
+      Acl({{0x01, 6, kNoId}, {0x02, 4, 1}, {0x04, 5, kNoId}, {0x10, 5, kNoId}, {0x20, 0, kNoId}}));
+  // Version 2 file capabilities: CAP_NET_BIND_SERVICE permitted and effective.
+  const std::uint32_t capability[5] = {0x02000001, 1u << 10, 0, 0, 0};
+  set("security.capability", std::string(reinterpret_cast<const char*>(capability), 20));
+  ASSERT_EQ(::chmod(path.c_str(), 06750), 0);
+}
+
+enum class Way { kAsTheFileSystemAllows, kPlainCopy, kInPlace };
+
+std::string WayName(Way way) {
+  return way == Way::kAsTheFileSystemAllows ? "AsTheFileSystemAllows"
+         : way == Way::kPlainCopy           ? "PlainCopy"
+                                            : "InPlace";
+}
+
+class CopyWaysTest : public ::testing::TestWithParam<std::tuple<std::string, Way>> {
+ protected:
+  void SetUp() override {
+    const std::string& type = std::get<0>(GetParam());
+    if (::geteuid() != 0) GTEST_SKIP() << "owners, capabilities and trusted.* need root";
+    if (type != "tmp") {
+      mount_.emplace(type);
+      if (mount_->path().empty()) GTEST_SKIP() << mount_->skipped();
+    }
+    folder_ = mount_ ? mount_->path() : temp_.path();
+    target_ = folder_ / "Ombrix.exe";
+  }
+
+  std::optional<LoopMount> mount_;
+  TempFolder temp_;
+  std::filesystem::path folder_;
+  std::filesystem::path target_;
+  const testing::SampleTarget sample_ = testing::MakeSampleTarget();
+};
+
+// The bytes, the owner, the mode with its set-ID bits, user.* and trusted.* attributes, the ACL
+// and the capability all come through, whichever way the new copy is made, and the clone is
+// what XFS and btrfs use.
+TEST_P(CopyWaysTest, IdentityAndBytesComeThrough) {
+  const auto& [type, way] = GetParam();
+  WriteBytes(target_, sample_.unpatched);
+  GiveRichIdentity(target_);
+  const std::map<std::string, std::string> before = IdentityOf(target_);
+  std::vector<FileCall> calls;
+  FaultyFileSystem files([&](FileCall call) {
+    calls.push_back(call);
+    switch (way) {
+      case Way::kPlainCopy:
+        return call == FileCall::kClone || call == FileCall::kCopyRange;
+      case Way::kInPlace:
+        return call == FileCall::kCreateCopy;
+      default:
+        return false;
+    }
+  });
+  files.error = way == Way::kInPlace ? std::make_error_code(std::errc::permission_denied)
+                                     : std::make_error_code(std::errc::not_supported);
+
+  EXPECT_EQ(RunPatch(target_, PatchDirection::kApply, {&files}), PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_EQ(IdentityOf(target_), before);
+  EXPECT_THAT(testing::NamesIn(folder_), Contains("Ombrix.exe"));
+  EXPECT_THAT(testing::NamesIn(folder_), Not(Contains(::testing::HasSubstr(".tmp"))));
+  if (way == Way::kAsTheFileSystemAllows && type != "tmp") {
+    EXPECT_THAT(calls, Contains(FileCall::kClone));
+    EXPECT_THAT(calls, Not(Contains(FileCall::kCopyRange))) << "cloned, so nothing is copied";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, CopyWaysTest,
+                         ::testing::Combine(::testing::Values("tmp", "xfs", "btrfs"),
+                                            ::testing::Values(Way::kAsTheFileSystemAllows,
+                                                              Way::kPlainCopy, Way::kInPlace)),
+                         [](const auto& test) {
+                           return std::get<0>(test.param) + "_" + WayName(std::get<1>(test.param));
+                         });
+
+using TargetFilePosixTest = testing::TargetTest;
+
+TEST_F(TargetFilePosixTest, SparseFileStaysSparse) {
+  for (const bool plain : {false, true}) {
+    const std::uint64_t size = std::uint64_t{64} << 20;
+    {
+      std::ofstream out(target_, std::ios::binary | std::ios::trunc);
+      out.seekp(static_cast<std::streamoff>(size / 2));
+      out.write(sample_.unpatched.data(), static_cast<std::streamsize>(sample_.unpatched.size()));
+    }
+    std::filesystem::resize_file(target_, size);
+    FaultyFileSystem files([&](FileCall call) {
+      return plain && (call == FileCall::kClone || call == FileCall::kCopyRange);
+    });
+    files.error = std::make_error_code(std::errc::not_supported);
+    EXPECT_EQ(RunPatch(target_, PatchDirection::kApply, {&files}), PatchOutcome::Completed);
+    struct stat st;
+    ASSERT_EQ(::stat(target_.c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), size);
+    EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, size / 8) << "plain: " << plain;
+  }
+}
+
+// As `cp -p other t.new && touch -r t t.new && mv t.new t` while the run writes its copy: the
+// same length and time of change, but another file.
+TEST_F(TargetFilePosixTest, FileReplacedMeanwhileByAnotherOfTheSameSizeAndTimeIsKept) {
+  WriteBytes(target_, sample_.unpatched);
+  std::string theirs = sample_.unpatched;
+  theirs[0] ^= 1;
+  bool replaced = false;
+  FaultyFileSystem files([&](FileCall call) {
+    if (call == FileCall::kFlush && !replaced) {
+      replaced = true;
+      const std::filesystem::path other = folder_ / "t.new";
+      WriteBytes(other, theirs);
+      struct stat st;
+      ::stat(target_.c_str(), &st);
+      const struct timespec times[2] = {st.st_atim, st.st_mtim};
+      ::utimensat(AT_FDCWD, other.c_str(), times, 0);
+      std::filesystem::rename(other, target_);
+    }
+    return false;
+  });
+  try {
+    RunPatch(target_, PatchDirection::kApply, {&files});
+    ADD_FAILURE() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_EQ(error.code(), make_error_code(PatchErrc::kFileChanged));
+  }
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), theirs));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(TargetFilePosixTest, AppendOnlyFolderIsPatchedInPlaceAndKeepsNoCopy) {
+  WriteBytes(target_, sample_.unpatched);
+  const auto set_append_only = [&](bool on) {
+    const int fd = ::open(folder_.path().c_str(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+  };
+  if (!set_append_only(true)) GTEST_SKIP() << "chattr +a needs root and a file system that has it";
+  const PatchOutcome outcome = RunPatch(target_);
+  set_append_only(false);
+  EXPECT_EQ(outcome, PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+TEST_F(TargetFilePosixTest, FileTheUserMayNotChangeIsNotReplacedThoughTheFolderIsOpen) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a file of root's needs root";
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_EQ(::chmod(target_.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0777), 0);
+  const int result = InChild([&] {
+    try {
+      RunPatch(target_);
+    } catch (const PatchError& error) {
+      return error.step() == "change the file" && error.code() == std::errc::permission_denied ? 0
+                                                                                               : 1;
+    }
+    return 2;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_EQ(IdentityOf(target_)["owner"], "0:0");
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+// An ordinary user's new copy would take the folder's set-group-ID group: the file keeps its
+// own, which the user belongs to.
+TEST_F(TargetFilePosixTest, OrdinaryUserKeepsTheFilesGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+  WriteBytes(target_, sample_.unpatched);
+  ASSERT_EQ(::chown(folder_.path().c_str(), 0, 4000), 0);
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 02777), 0);
+  ASSERT_EQ(::chown(target_.c_str(), kNobody, 4001), 0);
+  ASSERT_EQ(::chmod(target_.c_str(), 0664), 0);
+  EXPECT_EQ(InChild([&] { return static_cast<int>(RunPatch(target_)); }, true, {4001}),
+            static_cast<int>(PatchOutcome::Completed));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_EQ(IdentityOf(target_)["owner"], std::to_string(kNobody) + ":4001");
+}
+
+TEST_F(TargetFilePosixTest, InterruptWhileTheCopyExistsRemovesIt) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    WriteBytes(target_, sample_.unpatched);
+    InChild(
+        [&] {
+          RemoveCopiesOnInterrupt();
+          FaultyFileSystem files([&](FileCall call) {
+            if (call == FileCall::kWrite) ::raise(signal);
+            return false;
+          });
+          RunPatch(target_, PatchDirection::kApply, {&files});
+          return 0;
+        },
+        /*as_ordinary_user=*/false);
+    EXPECT_EQ(testing::LastChildSignal(), signal);
+    EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+    EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe")) << "signal " << signal;
+  }
+}
+
+// In a folder where no new file can be made, writes beyond a file-size limit fail before they
+// change anything: the error says the file is unchanged, because it is.
+TEST_F(TargetFilePosixTest, InPlaceFailureThatChangedNothingSaysTheFileIsUnchanged) {
+  WriteBytes(target_, sample_.unpatched);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(folder_.path().c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(target_.c_str(), kNobody, kNobody), 0);
+  }
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0555), 0);
+  const int result = InChild([&] {
+    IgnoreFileSizeLimitSignal();
+    const struct rlimit fsize = {1000, 1000};  // below every text's offset
+    if (::setrlimit(RLIMIT_FSIZE, &fsize) != 0) return 101;
+    try {
+      RunPatch(target_);
+    } catch (const PatchError& error) {
+      return error.target() == TargetState::kUnchanged ? 0 : 1;
+    }
+    return 2;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
+}  // namespace
+}  // namespace ombrix

@@ -1,0 +1,33 @@
+#include "engine/testing/child_process_posix.h"
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace ombrix::testing {
+namespace {
+
+int last_signal = 0;
+
+}  // namespace
+
+int InChild(const std::function<int()>& work, bool as_ordinary_user,
+            const std::vector<gid_t>& groups) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (as_ordinary_user && ::geteuid() == 0 &&
+        (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(kNobody) != 0 ||
+         ::setuid(kNobody) != 0)) {
+      ::_exit(100);
+    }
+    ::_exit(work());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  last_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int LastChildSignal() { return last_signal; }
+
+}  // namespace ombrix::testing
