@@ -25,10 +25,10 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::FaultPlan;
-using testing::InChild;
-using testing::kNobody;
 using testing::FaultyFileSystem;
 using testing::FileCall;
+using testing::InChild;
+using testing::kNobody;
 using testing::ReadBytes;
 using testing::SameBytes;
 using testing::TempFolder;
