@@ -1,9 +1,13 @@
-// The patch run against the floor of the same work, and the search against its peers, side by
-// side in one run. Sizes in MiB are the benchmarks' argument; OMBRIX_BENCH_DIR names the folder
-// for the targets (the temporary folder by default), which decides the disk measured.
+// The patch run against the floors of the same work (reading the file once; that and the
+// kernel's copy or clone of it) and against the run that held the whole file, and the search
+// against its peers, side by side in one run. Sizes in MiB are the benchmarks' argument;
+// OMBRIX_BENCH_DIR names the folder for the targets (the temporary folder by default), which
+// decides the file system measured.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -84,7 +89,7 @@ void Search(benchmark::State& state, FinderMaker make) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * haystack.size()));
 }
 
-// ---- The whole run on a file, against the floor of the same work ---------------------------
+// ---- The whole run on a file, against the floors of the same work --------------------------
 
 std::filesystem::path BenchFolder() {
   const char* folder = std::getenv("OMBRIX_BENCH_DIR");
@@ -126,45 +131,127 @@ void Unpatch(const Target& target) {
   Check(::fsync(fd) == 0 && ::close(fd) == 0, "flush the target");
 }
 
-// The same work with no search: read the whole file into a buffer allocated as the run
-// allocates it, write it to a new file beside it, flush, rename over it, flush the folder.
-// With `verify`, also read the new file back and compare it, as the run does.
-void Floor(const Target& target, std::size_t size, bool verify) {
-  const std::filesystem::path copy = target.path.string() + ".floor";
+constexpr std::size_t kBuffer = std::size_t{1} << 20;
+
+// The scan floor: the file read once through a reused 1 MiB buffer, and nothing else.
+void ScanFloor(const Target& target) {
   const int in = ::open(target.path.c_str(), O_RDONLY);
   Check(in >= 0, "open");
-  struct stat st;
-  Check(::fstat(in, &st) == 0, "fstat");
-  const auto buffer = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(st.st_size));
-  char* bytes = buffer.get();
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kBuffer);
+  off_t offset = 0;
+  for (ssize_t count; (count = ::pread(in, buffer.get(), kBuffer, offset)) > 0;) offset += count;
+  benchmark::DoNotOptimize(buffer.get());
+  ::close(in);
+}
+
+// Renames `copy`, flushed, over the target, and flushes the folder.
+void Replace(const std::filesystem::path& copy, int out, const Target& target) {
+  Check(::fsync(out) == 0 && ::close(out) == 0, "fsync");
+  Check(::rename(copy.c_str(), target.path.c_str()) == 0, "rename");
+  const int folder = ::open(target.path.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+  Check(folder >= 0 && ::fsync(folder) == 0 && ::close(folder) == 0, "fsync folder");
+}
+
+// Reads `out`, flushed, back from the device (its cached pages dropped) and compares it with
+// the target, as the run checks a copy.
+void ReadBack(int out, const Target& target) {
+  Check(::posix_fadvise(out, 0, 0, POSIX_FADV_DONTNEED) == 0, "fadvise");
+  const int in = ::open(target.path.c_str(), O_RDONLY);
+  Check(in >= 0, "open");
+  const auto stored = std::make_unique_for_overwrite<char[]>(kBuffer);
+  const auto meant = std::make_unique_for_overwrite<char[]>(kBuffer);
+  off_t offset = 0;
+  for (ssize_t count; (count = ::pread(out, stored.get(), kBuffer, offset)) > 0;) {
+    Check(::pread(in, meant.get(), static_cast<std::size_t>(count), offset) == count, "read");
+    Check(std::equal(stored.get(), stored.get() + count, meant.get()), "compare");
+    offset += count;
+  }
+  ::close(in);
+}
+
+// The copy floor and the clone floor: the scan floor, then a new file made by the kernel's copy
+// (copy_file_range) or by a clone (FICLONE), flushed and renamed over the file. With
+// `read_back`, the copy is also read back from the device and compared before the rename.
+void KernelFloor(const Target& target, bool clone, bool read_back = false) {
+  ScanFloor(target);
+  const std::filesystem::path copy = target.path.string() + ".floor";
+  const int in = ::open(target.path.c_str(), O_RDONLY);
+  const int out = ::open(copy.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+  Check(in >= 0 && out >= 0, "open");
+  if (clone) {
+    Check(::ioctl(out, FICLONE, in) == 0, "clone");
+  } else {
+    struct stat st;
+    Check(::fstat(in, &st) == 0, "fstat");
+    for (off_t left = st.st_size; left > 0;) {
+      const ssize_t count =
+          ::copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(left), 0);
+      Check(count > 0, "copy_file_range");
+      left -= count;
+    }
+  }
+  ::close(in);
+  if (read_back) {
+    Check(::fsync(out) == 0, "fsync");
+    ReadBack(out, target);
+  }
+  Replace(copy, out, target);
+}
+
+// Whether the file system of the targets clones.
+bool Clones() {
+  const std::filesystem::path a = BenchFolder() / "ombrix-bench-clone-a";
+  const std::filesystem::path b = BenchFolder() / "ombrix-bench-clone-b";
+  const int in = ::open(a.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  const int out = ::open(b.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  const bool clones = in >= 0 && out >= 0 && ::write(in, "x", 1) == 1 && ::fsync(in) == 0 &&
+                      ::ioctl(out, FICLONE, in) == 0;
+  ::close(in);
+  ::close(out);
+  std::filesystem::remove(a);
+  std::filesystem::remove(b);
+  return clones;
+}
+
+// The run as it was before it read the file as a stream, as a peer: the whole file read into a
+// buffer, searched and changed there, written to a new file, flushed, read back from the cache
+// and compared, renamed over the file.
+void WholeBufferRun(const Target& target, std::size_t size) {
+  const std::filesystem::path copy = target.path.string() + ".whole";
+  const int in = ::open(target.path.c_str(), O_RDONLY);
+  Check(in >= 0, "open");
+  const auto bytes = std::make_unique_for_overwrite<char[]>(size);
   for (std::size_t done = 0; done < size;) {
-    const ssize_t count = ::read(in, bytes + done, std::min(size - done, std::size_t{1} << 30));
+    const ssize_t count = ::read(in, bytes.get() + done, std::min(size - done, kBuffer));
     Check(count > 0, "read");
     done += static_cast<std::size_t>(count);
   }
   ::close(in);
-  const int out = ::open(copy.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+    const std::optional<std::size_t> at =
+        ImageSearcher(MakeUnicode(PatchTable[i].english)).FindIn({bytes.get(), size});
+    Check(at.has_value(), "find");
+    const std::string image = MakeUnicode(PatchTable[i].norwegian);
+    std::copy(image.begin(), image.end(), bytes.get() + *at);
+  }
+  const int out = ::open(copy.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
   Check(out >= 0, "create");
   for (std::size_t done = 0; done < size;) {
-    const ssize_t count = ::write(out, bytes + done, std::min(size - done, std::size_t{1} << 30));
+    const ssize_t count =
+        ::write(out, bytes.get() + done, std::min(size - done, std::size_t{1} << 30));
     Check(count > 0, "write");
     done += static_cast<std::size_t>(count);
   }
-  Check(::fchmod(out, st.st_mode & 07777) == 0 && ::fsync(out) == 0, "fsync");
-  if (verify) {
-    constexpr std::size_t kChunk = std::size_t{1} << 20;
-    const auto chunk = std::make_unique_for_overwrite<char[]>(kChunk);
-    for (std::size_t done = 0; done < size; done += kChunk) {
-      const std::size_t length = std::min(kChunk, size - done);
-      Check(::pread(out, chunk.get(), length, static_cast<off_t>(done)) ==
-                static_cast<ssize_t>(length),
-            "read back");
-      Check(std::equal(chunk.get(), chunk.get() + length, bytes + done), "compare");
-    }
+  Check(::fsync(out) == 0, "fsync");
+  const auto chunk = std::make_unique_for_overwrite<char[]>(kBuffer);
+  for (std::size_t done = 0; done < size; done += kBuffer) {
+    const std::size_t length = std::min(kBuffer, size - done);
+    Check(
+        ::pread(out, chunk.get(), length, static_cast<off_t>(done)) == static_cast<ssize_t>(length),
+        "read back");
+    Check(std::equal(chunk.get(), chunk.get() + length, bytes.get() + done), "compare");
   }
-  Check(::close(out) == 0 && ::rename(copy.c_str(), target.path.c_str()) == 0, "rename");
-  const int folder = ::open(target.path.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
-  Check(folder >= 0 && ::fsync(folder) == 0 && ::close(folder) == 0, "fsync folder");
+  Replace(copy, out, target);
 }
 
 double Median(std::vector<double> values) {
@@ -173,45 +260,66 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// Whole runs on a file against the floor, pair by pair: each iteration times one RunPatch, one
-// floor and one floor with the read-back, in an order that changes from pair to pair, so that
-// the disk's swings fall on all three alike. Reports the medians of the times and of the ratios.
-void RunPatchAgainstTheFloor(benchmark::State& state) {
+// Whole runs on a file against the floors, side by side: each iteration times one RunPatch, the
+// scan floor, the copy floor, the clone floor (where the file system clones) and the
+// whole-buffer run, in an order that changes from round to round, so that the disk's swings
+// fall on all alike. Reports the medians of the times and of the per-round ratios.
+void RunPatchAgainstTheFloors(benchmark::State& state) {
   const std::size_t size = Bytes(state);
   const Target& target = TargetOf(size);
-  std::vector<double> run_ms, floor_ms, verified_ms, ratio, verified_ratio, run_over_verified;
+  static const bool clones = Clones();
+  enum { kRun, kScan, kCopy, kCopyReadBack, kClone, kWhole, kKinds };
+  const char* names[kKinds] = {"RunPatch",    "scan_floor",  "copy_floor", "copy_floor_read_back",
+                               "clone_floor", "whole_buffer"};
+  std::vector<double> times[kKinds];
+  std::vector<double> over[kKinds];  // RunPatch over each; the whole-buffer run over RunPatch
+  std::vector<int> order = {kRun, kScan, kCopy, kCopyReadBack, kWhole};
+  if (clones) order.push_back(kClone);
   std::mt19937 random(1);
   for (auto _ : state) {
-    double times[3];
-    int order[3] = {0, 1, 2};
-    std::shuffle(std::begin(order), std::end(order), random);
+    std::shuffle(order.begin(), order.end(), random);
+    double took[kKinds] = {};
     for (const int which : order) {
-      if (which == 0) Unpatch(target);
+      if (which == kRun || which == kWhole) Unpatch(target);
       const auto start = std::chrono::steady_clock::now();
-      if (which == 0) {
-        if (RunPatch(target.path) != PatchOutcome::Completed) state.SkipWithError("not completed");
-      } else {
-        Floor(target, size, which == 2);
+      switch (which) {
+        case kRun:
+          if (RunPatch(target.path) != PatchOutcome::Completed)
+            state.SkipWithError("not completed");
+          break;
+        case kScan:
+          ScanFloor(target);
+          break;
+        case kCopy:
+        case kCopyReadBack:
+        case kClone:
+          KernelFloor(target, which == kClone, which == kCopyReadBack);
+          break;
+        default:
+          WholeBufferRun(target, size);
       }
-      times[which] =
+      took[which] =
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
               .count();
+      times[which].push_back(took[which]);
     }
-    state.SetIterationTime(times[0] / 1000);
-    run_ms.push_back(times[0]);
-    floor_ms.push_back(times[1]);
-    verified_ms.push_back(times[2]);
-    ratio.push_back(times[0] / times[1]);
-    verified_ratio.push_back(times[2] / times[1]);
-    run_over_verified.push_back(times[0] / times[2]);
+    state.SetIterationTime(took[kRun] / 1000);
+    for (const int which : order) {
+      if (which != kRun)
+        over[which].push_back(which == kWhole ? took[kWhole] / took[kRun]
+                                              : took[kRun] / took[which]);
+    }
   }
-  state.counters["RunPatch_ms"] = Median(run_ms);
-  state.counters["floor_ms"] = Median(floor_ms);
-  state.counters["floor_verify_ms"] = Median(verified_ms);
-  state.counters["RunPatch_per_floor"] = Median(ratio);
-  state.counters["verify_per_floor"] = Median(verified_ratio);
-  state.counters["RunPatch_per_floor_verify"] = Median(run_over_verified);
-  state.counters["MiB_per_s"] = static_cast<double>(size >> 20) / (Median(run_ms) / 1000);
+  for (int which = 0; which < kKinds; ++which) {
+    if (times[which].empty()) continue;
+    state.counters[std::string(names[which]) + "_ms"] = Median(times[which]);
+    if (which == kWhole) {
+      state.counters["whole_buffer_per_RunPatch"] = Median(over[which]);
+    } else if (which != kRun) {
+      state.counters[std::string("RunPatch_per_") + names[which]] = Median(over[which]);
+    }
+  }
+  state.counters["MiB_per_s"] = static_cast<double>(size >> 20) / (Median(times[kRun]) / 1000);
 }
 
 // Pairs of runs to time: enough for a steady median, few enough for a GiB to take minutes.
@@ -238,7 +346,7 @@ void RegisterAll() {
     }
   }
   for (const int size : kSizes) {
-    benchmark::RegisterBenchmark("File/RunPatch_vs_floor", RunPatchAgainstTheFloor)
+    benchmark::RegisterBenchmark("File/RunPatch_vs_floors", RunPatchAgainstTheFloors)
         ->Arg(size)
         ->ArgName("MiB")
         ->Iterations(PairsFor(size))

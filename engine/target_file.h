@@ -17,7 +17,7 @@
 namespace ombrix {
 
 // The size of the buffer through which a run reads a target, unless told otherwise.
-inline constexpr std::size_t kReadBufferSize = std::size_t{1} << 20;
+inline constexpr std::size_t kReadBufferSize = std::size_t{256} << 10;
 
 // Whether `path` opens for reading and is a regular file once links are followed (a path with a
 // zero character in it never is). Never blocks, never creates anything and never throws.
