@@ -21,6 +21,11 @@ REAL_FAULTS = [
     ("TargetInUse", "target held open as Windows holds a running program's file"),
     ("RunningProgram", "target that is a running program (a copy of the test program, started)"),
     ("ReadOnlyTarget", "target with the read-only attribute"),
+    ("AppendOnlyFolder", "append-only folder (`chattr +a`): patched in place, no copy left"),
+    ("MayNotChange", "a file of root's in a folder open to all, run as an ordinary user"),
+    ("ReplacedMeanwhile", "the file replaced meanwhile by another of the same length and times"),
+    ("InterruptWhileTheCopyExists", "SIGINT and SIGTERM while the new copy exists"),
+    ("InPlaceFailureThatChangedNothing", "an in-place write refused by a file-size limit"),
 ]
 
 
@@ -90,8 +95,9 @@ def main():
 
     say("## Fault matrix")
     say("")
-    say("Every file-system call of a run on a 64 KiB target goes through a seam that can make it"
-        " fail (`engine/file_faults.h`). The test fails call 1, 2, ... in turn, once that call"
+    say("Every file-system call of a run on a 64 KiB target goes through one interface"
+        " (`engine/file_system.h`), which the tests wrap to make any call fail"
+        " (`engine/testing/faulty_file_system.h`). The test fails call 1, 2, ... in turn, once that call"
         " alone and once that call and every later one, until a run makes no more calls than"
         " the number failed (`RunPatchTest.EveryFailingCallLeavesOldOrNewBytesAndNoLeftover`)."
         " A failure to create the new copy makes the run overwrite the three ranges in place"
@@ -114,9 +120,10 @@ def main():
             cells.append(", ".join(sorted(set(hits))) if hits else "n/a")
         say("| %s | %s |" % (description, " | ".join(cells)))
     say("")
-    say("Each passed test checked that the run failed with an error (or, for the read-only folder"
-        " with a writable target, completed in place), that the target held its old bytes, and"
-        " that nothing was left beside it. A skipped test needs root (mounts, `chattr`).")
+    say("Each passed test checked that the run failed with an error (or, for the read-only and"
+        " the append-only folder, completed in place), that the target held its old bytes (or"
+        " the other program's), and that nothing was left beside it. A skipped test needs root"
+        " (mounts, `chattr`).")
     say("")
 
     say("## Bad paths")
@@ -135,8 +142,9 @@ def main():
     for (kind, answer), cells in kinds.items():
         say("| %s | %s | %s |" % (kind, answer, " | ".join(c or "n/a" for c in cells)))
     say("")
-    say("A file that changes its length between the probe and the read is an error that leaves"
-        " it as it is (`RunPatchTest.FileThatChangesLengthWhileReadIsAnErrorAndNotWritten`)."
+    say("A file that another program changes while a run works on it is an error that leaves"
+        " it as that program made it"
+        " (`RunPatchTest.ChangeByAnotherProgramDuringTheRunIsAnErrorAndKeptAsTheyMadeIt`)."
         " On Windows a trailing blank or dot is dropped, as everywhere in Windows, so"
         " \"Ombrix.exe \" beside Ombrix.exe patches Ombrix.exe"
         " (`RunPatchWin32Test.TrailingBlankOrDotNamesTheFileWithoutIt`).")
@@ -156,9 +164,9 @@ def main():
     say("`scripts/fuzz SECONDS` builds `fuzz/replace_fuzzer` with clang, libFuzzer,"
         " AddressSanitizer and UndefinedBehaviorSanitizer. Each input is a recipe of bytes and"
         " the patch's images, whole, cut at either end and overlapping; the buffer it makes is"
-        " searched for every image, and replaced in both directions, searched whole and in parts"
-        " of a size the input chooses, and must give exactly what `std::search` over the buffer"
-        " gives. The corpus starts from seeds with the images at every alignment and"
+        " searched for every image, and scanned for a run in both directions, whole and in"
+        " parts of a size the input chooses down to one byte, and must give exactly what the"
+        " plain definition over the whole buffer gives (`std::search`, pair by pair). The corpus starts from seeds with the images at every alignment and"
         " overlapping each other.")
     say("")
     final = [line for line in fuzz_log.splitlines() if "DONE" in line or line.startswith("stat::")]
