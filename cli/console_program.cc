@@ -79,14 +79,30 @@ Report ReportOutcome(PatchOutcome outcome, Mode mode) {
           std::string(mode == Mode::kRestore ? kRestoreCompleted : kCompletedMessage.text)};
 }
 
-std::string_view KindName(TargetKind kind) {
-  switch (kind) {
+// What a check found, in words that say what a run would do with the file.
+std::string Verdict(const TargetCheck& check) {
+  const auto text = [](std::size_t pair) { return "text " + std::to_string(pair + 1); };
+  std::string why;
+  if (check.missing) {
+    why = text(*check.missing) + " is missing, in English and in Norwegian";
+  } else if (check.overlapped) {
+    why = "English " + text(*check.overlapped) + " lies across " + text(*check.overlapped_by) +
+          ", so an update cannot replace both";
+  }
+  switch (check.kind) {
     case TargetKind::kUnpatched:
       return "unpatched (an update would complete)";
     case TargetKind::kPatched:
       return "patched";
     case TargetKind::kPartlyPatched:
-      return "partly patched";
+      if (check.restorable) {
+        return "partly patched; '" + std::string(kProgram) +
+               " --restore' makes it whole again, then it can be patched";
+      }
+      return "partly patched, and neither an update nor --restore can complete" +
+             (why.empty() ? "" : ": " + why);
+    case TargetKind::kNotExpected:
+      return "not the expected program: " + why;
     case TargetKind::kNotATarget:
       return "not a target (none of the texts)";
   }
@@ -107,11 +123,7 @@ std::string Found(std::string_view language, std::string_view text,
 }
 
 Report ReportCheck(const TargetCheck& check) {
-  std::string text(KindName(check.kind));
-  if (check.kind == TargetKind::kPartlyPatched && check.restorable) {
-    text +=
-        "; '" + std::string(kProgram) + " --restore' makes it whole again, then it can be patched";
-  }
+  std::string text = Verdict(check);
   for (std::size_t i = 0; i < check.pairs.size(); ++i) {
     text += "\n  " + std::to_string(i + 1) + ". " +
             Found("English", PatchTable[i].english, check.pairs[i].english) + "; " +

@@ -15,8 +15,9 @@ StreamScan::StreamScan(std::vector<ScanStep> steps) {
 
 void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end) {
   end_ = offset + window.size();
-  // The bytes that the steps before have settled: a step that may still replace something holds
-  // back where its image could begin, unless the file ends here.
+  // The bytes that the steps after may change: those that every step before has searched to
+  // the end and, if it replaces, will not change any more. A step that has not found its image
+  // holds back where it could still begin, unless the file ends here.
   std::uint64_t settled = end_;
   for (Step& step : steps_) {
     const std::size_t size = step.image->size();
@@ -33,9 +34,7 @@ void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end)
         step.searched = settled - size + 1;
       }
     }
-    if (!step.found && !step.replacement.empty() && !at_end) {
-      settled = std::min(settled, step.searched);
-    }
+    if (!step.found && !at_end) settled = std::min(settled, step.searched);
   }
 }
 

@@ -42,9 +42,9 @@ struct ScanStep {
 // Runs its steps one after the other over the file: step k finds the first occurrence of its
 // image in the file as steps 0 to k-1 left it, and replaces it for the steps after it. So a
 // replacement that hides or makes an occurrence of a later image counts, at any byte offset,
-// and the result is the same however the file is cut into parts. Each step holds back only the
-// bytes that an occurrence of its image could still begin in, so the steps follow the reading
-// at a distance of at most the lengths of their images.
+// and the result is the same however the file is cut into parts. Until it finds its image, a
+// step holds back from the steps after it the bytes that an occurrence could still begin in,
+// so the steps follow the reading at a distance of at most the lengths of their images.
 class StreamScan : public Scanner {
  public:
   explicit StreamScan(std::vector<ScanStep> steps);

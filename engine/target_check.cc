@@ -38,27 +38,46 @@ class CheckScan final : public Scanner {
     for (std::size_t i = 0; i < pairs; ++i) {
       check.pairs[i] = {look_.found(i), look_.found(pairs + i)};
     }
-    const auto all = [&](auto found) {
-      return std::all_of(check.pairs.begin(), check.pairs.end(), found);
+    const auto count = [&](auto found) {
+      return std::count_if(check.pairs.begin(), check.pairs.end(), found);
     };
-    const bool no_english = all([](const PairFound& pair) { return !pair.english; });
-    const bool no_norwegian = all([](const PairFound& pair) { return !pair.norwegian; });
-    const bool every_norwegian =
-        all([](const PairFound& pair) { return pair.norwegian.has_value(); });
-    bool patch_completes = true;
-    for (std::size_t i = 0; i < pairs; ++i) {
-      patch_completes = patch_completes && look_.found(2 * pairs + i).has_value();
-    }
-    if (patch_completes) {
-      check.kind = TargetKind::kUnpatched;
-    } else if (no_english && every_norwegian) {
-      check.kind = TargetKind::kPatched;
-    } else if (no_english && no_norwegian) {
-      check.kind = TargetKind::kNotATarget;
-    } else {
-      check.kind = TargetKind::kPartlyPatched;
+    const auto english = count([](const PairFound& pair) { return pair.english.has_value(); });
+    const auto norwegian = count([](const PairFound& pair) { return pair.norwegian.has_value(); });
+    std::optional<std::size_t> patch_misses;
+    for (std::size_t i = 0; i < pairs && !patch_misses; ++i) {
+      if (!look_.found(2 * pairs + i)) patch_misses = i;
     }
     check.restorable = restore_.Result().has_value();
+    if (!patch_misses) {
+      check.kind = TargetKind::kUnpatched;
+    } else if (english == 0 && norwegian == static_cast<std::ptrdiff_t>(pairs)) {
+      check.kind = TargetKind::kPatched;
+    } else if (english == 0 && norwegian == 0) {
+      check.kind = TargetKind::kNotATarget;
+    } else if (english > 0 && norwegian > 0) {
+      check.kind = TargetKind::kPartlyPatched;
+    } else {
+      check.kind = TargetKind::kNotExpected;
+    }
+    if (!patch_misses) return check;
+    for (std::size_t i = 0; i < pairs && !check.missing; ++i) {
+      if (!check.pairs[i].english && !check.pairs[i].norwegian) check.missing = i;
+    }
+    // An English text that is there but that the patch misses: an earlier pair's replacement
+    // overwrote part of it.
+    const std::size_t k = *patch_misses;
+    if (!check.missing && check.pairs[k].english) {
+      const std::uint64_t at = *check.pairs[k].english;
+      const std::size_t length = TextImage(k, Language::kEnglish).size();
+      for (std::size_t j = 0; j < k; ++j) {
+        const std::uint64_t replaced = *look_.found(2 * pairs + j);
+        if (replaced < at + length && at < replaced + TextImage(j, Language::kNorwegian).size()) {
+          check.overlapped = k;
+          check.overlapped_by = j;
+          break;
+        }
+      }
+    }
     return check;
   }
 
@@ -84,10 +103,13 @@ class CheckScan final : public Scanner {
 
 }  // namespace
 
-TargetCheck CheckBytes(std::span<char> bytes) {
-  const PatchImages images;
+TargetCheck CheckBytes(std::span<char> bytes, std::size_t part) {
+  return CheckBytes(PatchImages(), bytes, part);
+}
+
+TargetCheck CheckBytes(const PatchImages& images, std::span<char> bytes, std::size_t part) {
   CheckScan scan(images);
-  ScanInParts(bytes, scan, bytes.size() + 1);
+  ScanInParts(bytes, scan, part);
   return scan.Result();
 }
 

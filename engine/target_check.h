@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <span>
 
@@ -21,16 +22,23 @@ struct PairFound {
 };
 
 enum class TargetKind {
-  kUnpatched,      // every English text is there: a run would complete
+  kUnpatched,      // a patch would complete
   kPatched,        // every Norwegian text and no English one
-  kPartlyPatched,  // some of the texts, but neither of the above
+  kPartlyPatched,  // some Norwegian text and some English text, and a patch would not complete
+  kNotExpected,    // not the program the patch is for: some texts, but none of the above
   kNotATarget,     // none of the texts
 };
 
 struct TargetCheck {
   std::array<PairFound, PatchTable.size()> pairs;
   TargetKind kind;
-  bool restorable;  // a restore would complete
+  bool restorable = false;  // a restore would complete
+  // Why a patch would not complete, where it would not: the first pair neither of whose texts
+  // is there; else the first pair whose English text a patch misses because it lies across the
+  // text an earlier pair's replacement wrote (`overlapped_by`).
+  std::optional<std::size_t> missing;
+  std::optional<std::size_t> overlapped;
+  std::optional<std::size_t> overlapped_by;
 };
 
 // Reads the file at `path`, exactly as a run would, and tells which texts it holds; writes
@@ -39,8 +47,12 @@ struct TargetCheck {
 std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
                                        const RunSettings& settings = {});
 
-// The same over bytes already in memory. `bytes` is used as scratch space and is left changed.
-TargetCheck CheckBytes(std::span<char> bytes);
+// The same over bytes already in memory, read `part` bytes at a time. `bytes` is used as
+// scratch space and is left changed.
+TargetCheck CheckBytes(std::span<char> bytes,
+                       std::size_t part = std::numeric_limits<std::size_t>::max());
+// The same with searchers made before (the fuzzer checks thousands of buffers a second).
+TargetCheck CheckBytes(const PatchImages& images, std::span<char> bytes, std::size_t part);
 
 }  // namespace ombrix
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "engine/patch_run.h"
+#include "engine/testing/reference_patch.h"
 #include "engine/testing/test_files.h"
 
 namespace ombrix {
@@ -14,7 +17,7 @@ using testing::Place;
 
 TargetCheck Check(std::string bytes) { return CheckBytes({bytes.data(), bytes.size()}); }
 
-TEST(CheckBytesTest, TellsTheFourKindsApart) {
+TEST(CheckBytesTest, TellsTheKindsApartAndWhyAPatchWouldNotComplete) {
   const testing::SampleTarget sample = testing::MakeSampleTarget();
   EXPECT_EQ(Check(sample.unpatched).kind, TargetKind::kUnpatched);
   EXPECT_EQ(Check(sample.patched).kind, TargetKind::kPatched);
@@ -23,10 +26,84 @@ TEST(CheckBytesTest, TellsTheFourKindsApart) {
 
   std::string half = sample.patched;  // pair 1 undone by hand
   Place(half, sample.replacements[0].offset, EnglishImage(0));
-  EXPECT_EQ(Check(half).kind, TargetKind::kPartlyPatched);
-  std::string only_english = testing::Filler(4096);  // one English text, nothing else
-  Place(only_english, 100, EnglishImage(1));
-  EXPECT_EQ(Check(only_english).kind, TargetKind::kPartlyPatched);
+  const TargetCheck partly = Check(half);
+  EXPECT_EQ(partly.kind, TargetKind::kPartlyPatched);
+  EXPECT_TRUE(partly.restorable);
+
+  std::string english_1_and_3 = testing::Filler(4096);  // and no text 2 in either language
+  Place(english_1_and_3, 100, EnglishImage(0));
+  Place(english_1_and_3, 1000, EnglishImage(2));
+  const TargetCheck lacking = Check(english_1_and_3);
+  EXPECT_EQ(lacking.kind, TargetKind::kNotExpected);
+  EXPECT_EQ(lacking.missing, 1u);
+
+  // Text 2's leading blanks are text 1's trailing ones: all three English texts are there, but
+  // replacing text 1 breaks text 2.
+  const std::string first = EnglishImage(0);
+  const std::string second = EnglishImage(1);
+  std::string overlapping = first + second.substr(38) + EnglishImage(2);
+  const TargetCheck overlap = Check(overlapping);
+  EXPECT_EQ(overlap.kind, TargetKind::kNotExpected);
+  EXPECT_EQ(overlap.missing, std::nullopt);
+  EXPECT_EQ(overlap.overlapped, 1u);
+  EXPECT_EQ(overlap.overlapped_by, 0u);
+}
+
+// Random files of whole, cut and overlapping texts, checked whole and in parts: every verdict
+// agrees with what the plain definition of a run does with the same bytes.
+TEST(CheckBytesTest, VerdictsAgreeWithWhatARunWouldDo) {
+  std::mt19937 random(13);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<unsigned char> recipe;
+    for (std::size_t length = random() % 16; recipe.size() < length;) {
+      const auto pick = static_cast<unsigned>(random() % 12);
+      if (pick < 6) {
+        recipe.push_back(static_cast<unsigned char>(0xF0 + pick));
+      } else if (pick < 8) {
+        recipe.push_back(pick == 6 ? 0xF6 : 0xF7);
+        recipe.push_back(static_cast<unsigned char>(2 * (random() % 40)));
+      } else {
+        recipe.push_back(static_cast<unsigned char>("\0 Eg"[pick % 4]));
+      }
+    }
+    const std::string bytes = testing::BufferFromRecipe(recipe);
+    std::string scratch = bytes;
+    const TargetCheck check = CheckBytes(scratch, 1 + random() % 300);
+    std::string patched = bytes;
+    std::string restored = bytes;
+    const bool patch = testing::ReferenceRun(patched, PatchDirection::kApply).has_value();
+    const bool restore = testing::ReferenceRun(restored, PatchDirection::kRestore).has_value();
+    int english = 0;
+    int norwegian = 0;
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+      const auto e = testing::ReferenceFind(EnglishImage(i), bytes);
+      const auto n = testing::ReferenceFind(NorwegianImage(i), bytes);
+      ASSERT_EQ(check.pairs[i].english, e) << "round " << round;
+      ASSERT_EQ(check.pairs[i].norwegian, n) << "round " << round;
+      english += e.has_value();
+      norwegian += n.has_value();
+    }
+    const std::string where = "round " + std::to_string(round);
+    ASSERT_EQ(check.kind == TargetKind::kUnpatched, patch) << where;
+    ASSERT_EQ(check.restorable, restore) << where;
+    switch (check.kind) {
+      case TargetKind::kPatched:
+        ASSERT_TRUE(english == 0 && norwegian == 3) << where;
+        break;
+      case TargetKind::kNotATarget:
+        ASSERT_TRUE(english == 0 && norwegian == 0) << where;
+        break;
+      case TargetKind::kPartlyPatched:
+        ASSERT_TRUE(english > 0 && norwegian > 0) << where;
+        break;
+      case TargetKind::kNotExpected:
+        ASSERT_FALSE(restore) << where;
+        ASSERT_TRUE(check.missing || check.overlapped) << where;
+        break;
+      case TargetKind::kUnpatched:
+        break;
+    }
+  }
 }
 
 TEST(CheckBytesTest, NamesTheFirstOffsetOfEachText) {

@@ -13,6 +13,7 @@
 
 #include "engine/image_search.h"
 #include "engine/patch_images.h"
+#include "engine/target_check.h"
 #include "engine/testing/reference_patch.h"
 
 namespace {
@@ -70,6 +71,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string written = original;
     testing::Apply(*in_parts, {written.data(), written.size()});
     Require(written == expected);
+  }
+
+  // What --check says of the buffer agrees with the runs' plain definition both ways.
+  std::string scratch = original;
+  const TargetCheck check = CheckBytes(searchers.patch, {scratch.data(), scratch.size()}, part);
+  std::string other = original;
+  const auto other_direction =
+      direction == PatchDirection::kApply ? PatchDirection::kRestore : PatchDirection::kApply;
+  const bool other_completes =
+      testing::ReferenceRun({other.data(), other.size()}, other_direction).has_value();
+  const bool patch =
+      direction == PatchDirection::kApply ? expected_replacements.has_value() : other_completes;
+  const bool restore =
+      direction == PatchDirection::kRestore ? expected_replacements.has_value() : other_completes;
+  Require((check.kind == TargetKind::kUnpatched) == patch && check.restorable == restore);
+  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+    Require(check.pairs[i].english ==
+            testing::ReferenceFind(TextImage(i, Language::kEnglish), original));
+    Require(check.pairs[i].norwegian ==
+            testing::ReferenceFind(TextImage(i, Language::kNorwegian), original));
   }
   return 0;
 }
