@@ -68,10 +68,10 @@ BOOL RetriedBriefly(Call call) {
   }
 }
 
-// Whether another process holds `path` open in a way that forbids writing it, as Windows does
-// for a running program.
+// Whether another process holds `path` open in a way that forbids writing or replacing it: a
+// running program, or a program that opened it without sharing its deletion.
 bool HeldOpen(const std::filesystem::path& path) {
-  const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+  const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, kShareAll, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     ::CloseHandle(handle);
@@ -212,12 +212,8 @@ class Win32FileSystem final : public FileSystem {
 
   std::error_code ResolveLinks(const std::filesystem::path& path,
                                std::filesystem::path& resolved) override {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return LastWin32Error();
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-      resolved = path;
-      return {};
-    }
+    // The final path of every file is asked for, not only of a reparse point: under Wine a
+    // Unix symbolic link looks like a plain file, and only its final path tells.
     File file;
     if (const std::error_code error =
             Open(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, file)) {
@@ -228,12 +224,24 @@ class Win32FileSystem final : public FileSystem {
       const DWORD length =
           ::GetFinalPathNameByHandleW(Handle(file), name.data(), static_cast<DWORD>(name.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-      if (length == 0) return LastWin32Error();
+      if (length == 0) {
+        // A volume without a drive letter (some network shares): only a link needs one.
+        const std::error_code error = LastWin32Error();
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+          return error;
+        }
+        resolved = path;
+        return {};
+      }
       if (length < name.size()) {
         name.resize(length);
         break;
       }
-      name.resize(length);
+      // Too small: `length` is the size needed with the terminating zero (Wine's may leave the
+      // zero out), so the name grows every round.
+      name.resize(std::size_t{length} + 1);
     }
     resolved = name;
     return {};

@@ -14,6 +14,13 @@ class Category : public std::error_category {
         return "it is not a regular file";
       case PatchErrc::kCopyDiffers:
         return "what the disk gave back differs from what was written";
+      case PatchErrc::kFileRemoved:
+        return "another program removed or renamed the file while it was being patched";
+      case PatchErrc::kLengthUntrue:
+        return "its length says 0 bytes, yet it reads more: the system makes it up as it is "
+               "read, as it does the files of /proc; it is no program";
+      case PatchErrc::kMountPoint:
+        return "it is a mount point, which cannot be replaced by another file";
     }
     return "unknown error";
   }

@@ -13,6 +13,9 @@ enum class PatchErrc {
   kFileChanged = 1,  // another program changed the file while the run worked on it
   kNotRegularFile,   // the path no longer names a regular file
   kCopyDiffers,      // the new copy, read back, is not what was written to it
+  kFileRemoved,      // another program removed or renamed the file while the run worked on it
+  kLengthUntrue,     // the file reads more bytes than its length says (a file of /proc, say)
+  kMountPoint,       // the file is a mount point, which no rename can replace
 };
 const std::error_category& PatchCategory();
 std::error_code make_error_code(PatchErrc error);

@@ -85,6 +85,17 @@ void Overlay(std::span<char> bytes, std::uint64_t offset, const Replacements& re
   }
 }
 
+// Whether a name's unit continues a character begun before it: a byte 10xxxxxx of UTF-8, the
+// low half of a UTF-16 surrogate pair.
+template <typename Unit>
+bool ContinuesCharacter(Unit unit) {
+  if constexpr (sizeof(Unit) == 1) {
+    return (static_cast<unsigned char>(unit) & 0xC0) == 0x80;
+  } else {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+  }
+}
+
 // Creates a new copy of `target` under a fresh name beside it, trying other names while one
 // exists.
 std::error_code CreateBeside(FileSystem& files, const std::filesystem::path& target, File& file,
@@ -109,10 +120,15 @@ std::filesystem::path NewCopyName(const std::filesystem::path& target) {
   for (int i = 0; i < 6; ++i) suffix += kAlphabet[random() % kAlphabet.size()];
   suffix += ".tmp";
 
-  // A long name is shortened so that the new one still fits the file system's limit.
+  // A long name is shortened so that the new one still fits the file system's limit, at the
+  // start of a character.
   constexpr std::size_t kMaxKept = 200;
   std::filesystem::path::string_type name = target.filename().native();
-  if (name.size() > kMaxKept) name.resize(kMaxKept);
+  if (name.size() > kMaxKept) {
+    std::size_t kept = kMaxKept;
+    while (kept > 0 && ContinuesCharacter(name[kept])) --kept;
+    name.resize(kept);
+  }
   std::filesystem::path copy = target.parent_path() / name;
   copy += suffix;
   return copy;
@@ -141,12 +157,21 @@ void TargetFile::Require(std::error_code error, const std::string& step) const {
   if (error) throw PatchError(step, path_, error);
 }
 
+void TargetFile::RequireFound(std::error_code error, const std::string& step) const {
+  // The file was there when it was opened: another program removed or renamed it since.
+  if (error == std::errc::no_such_file_or_directory) {
+    Require(PatchErrc::kFileRemoved, "write the file");
+  }
+  Require(error, step);
+}
+
 void TargetFile::RequireUnchanged() {
   FileInfo now;
   Require(files_.Query(file_, now), "check the file for changes");
-  if (!SameFileUnchanged(info_, now)) {
-    Require(PatchErrc::kFileChanged, "replace the file with the new copy");
-  }
+  if (SameFileUnchanged(info_, now)) return;
+  FileInfo there;  // or it is gone
+  RequireFound(files_.QueryPath(target_, there), "check the file for changes");
+  Require(PatchErrc::kFileChanged, "replace the file with the new copy");
 }
 
 void TargetFile::Scan(Scanner& scanner, std::size_t buffer_size) {
@@ -155,7 +180,8 @@ void TargetFile::Scan(Scanner& scanner, std::size_t buffer_size) {
   try {
     buffer.reset(new char[keep + buffer_size]);
   } catch (const std::bad_alloc&) {
-    Require(std::make_error_code(std::errc::not_enough_memory), "read the file");
+    Require(std::make_error_code(std::errc::not_enough_memory),
+            "hold the read buffer in memory (" + std::to_string(keep + buffer_size) + " bytes)");
   }
   std::uint64_t read = 0;  // bytes of the file read so far
   std::size_t kept = 0;    // of them, at the start of the buffer
@@ -174,7 +200,10 @@ void TargetFile::Scan(Scanner& scanner, std::size_t buffer_size) {
       char extra;
       std::size_t more = 0;
       Require(files_.ReadAt(file_, read, {&extra, 1}, more), "read the file");
-      if (more != 0) Require(PatchErrc::kFileChanged, "read the file");
+      if (more != 0) {
+        Require(info_.size == 0 ? PatchErrc::kLengthUntrue : PatchErrc::kFileChanged,
+                "read the file");
+      }
     }
     scanner.Scan({buffer.get(), kept + count}, read - kept - count, at_end);
     if (at_end || scanner.Done()) return;
@@ -185,10 +214,10 @@ void TargetFile::Scan(Scanner& scanner, std::size_t buffer_size) {
 }
 
 void TargetFile::Write(const Replacements& replacements) {
-  std::filesystem::path target;
-  Require(files_.ResolveLinks(path_, target), "follow the symbolic link to the file");
+  RequireFound(files_.ResolveLinks(path_, target_), "follow the symbolic link to the file");
+  const std::filesystem::path& target = target_;
   FileInfo now;
-  Require(files_.QueryPath(target, now), "query the file");
+  RequireFound(files_.QueryPath(target, now), "query the file");
   if (!SameFileUnchanged(info_, now)) Require(PatchErrc::kFileChanged, "write the file");
 
   // In a folder that lets files be made but not renamed or removed (append-only), a copy could
@@ -243,12 +272,12 @@ void TargetFile::WriteCopy(const std::filesystem::path& target, File& copy,
   file_ = File();
   // Another program may have changed or replaced the file meanwhile; its change wins.
   FileInfo now;
-  Require(files_.QueryPath(target, now), "check the file for changes before replacing it");
+  RequireFound(files_.QueryPath(target, now), "check the file for changes before replacing it");
   if (!SameFileUnchanged(info_, now)) {
     Require(PatchErrc::kFileChanged, "replace the file with the new copy");
   }
   if (const std::error_code error = files_.Replace(copy_path, target)) {
-    Require(error, InUse(error) ? "replace the file, because it is in use by a running program"
+    Require(error, InUse(error) ? "replace the file, because it is in use by another program"
                                 : "replace the file with the new copy");
   }
 }
@@ -385,7 +414,11 @@ void TargetFile::OverwriteInPlace(const std::filesystem::path& target,
                                   const Replacements& replacements, std::error_code not_created) {
   File file;
   if (const std::error_code error = files_.OpenForWriting(target, file)) {
-    if (InUse(error)) Require(error, "write the file, because it is in use by a running program");
+    if (InUse(error)) Require(error, "write the file, because it is in use by another program");
+    // It was there a moment ago: another program removed or renamed it since.
+    if (error == std::errc::no_such_file_or_directory) {
+      Require(PatchErrc::kFileRemoved, "write the file");
+    }
     Require(not_created, "create a new copy of the file in its folder");
   }
   FileInfo info;
@@ -410,7 +443,11 @@ void TargetFile::OverwriteInPlace(const std::filesystem::path& target,
   }
   if (!error) error = files_.Flush(file);
   if (!error) {
-    GiveBack(file, identity);
+    try {
+      GiveBack(file, identity);
+    } catch (const std::bad_alloc&) {
+      // The new bytes are on the disk: what is given back is given back where it can be.
+    }
     // The data is on the disk; a failure to close loses nothing.
     (void)files_.Close(file);
     return;

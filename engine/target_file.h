@@ -55,6 +55,8 @@ class TargetFile {
   void Require(std::error_code error, const std::string& step) const;
   // Throws the error of a file changed by another program since it was opened.
   void RequireUnchanged();
+  // The same as Require, where a missing file means that another program removed it.
+  void RequireFound(std::error_code error, const std::string& step) const;
   void OverwriteInPlace(const std::filesystem::path& target, const Replacements& replacements,
                         std::error_code not_created);
   void WriteCopy(const std::filesystem::path& target, File& copy,
@@ -69,7 +71,8 @@ class TargetFile {
                   bool cloned);
 
   FileSystem& files_;
-  std::filesystem::path path_;  // as given
+  std::filesystem::path path_;    // as given
+  std::filesystem::path target_;  // the file it names, links followed, once Write knows it
   File file_;
   FileInfo info_;  // when it was opened
 };

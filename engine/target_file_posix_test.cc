@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -349,6 +351,55 @@ TEST_F(TargetFilePosixTest, InPlaceFailureThatChangedNothingSaysTheFileIsUnchang
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
+// Errors that say what really happened.
+TEST_F(TargetFilePosixTest, ErrorsNameWhatHappened) {
+  const auto code_of = [](const std::filesystem::path& path, FileSystem& files) {
+    try {
+      RunPatch(path, PatchDirection::kApply, {&files});
+    } catch (const PatchError& error) {
+      return error.code();
+    }
+    return std::error_code();
+  };
+  // Another program removes the file while the copy is written.
+  WriteBytes(target_, sample_.unpatched);
+  FaultyFileSystem removing([&](FileCall call) {
+    if (call == FileCall::kFlush) std::filesystem::remove(target_);
+    return false;
+  });
+  EXPECT_EQ(code_of(target_, removing), make_error_code(PatchErrc::kFileRemoved));
+  EXPECT_TRUE(folder_.Names().empty());
+
+  // A file of /proc: its length says 0 bytes, yet it reads more.
+  FaultyFileSystem real([](FileCall) { return false; });
+  EXPECT_EQ(code_of("/proc/self/environ", real), make_error_code(PatchErrc::kLengthUntrue));
+}
+
+TEST_F(TargetFilePosixTest, FileThatIsAMountPointSaysSo) {
+  WriteBytes(target_, sample_.unpatched);
+  WriteBytes(folder_ / "other.exe", sample_.unpatched);
+  const int result = InChild(
+      [&] {
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount((folder_ / "other.exe").c_str(), target_.c_str(), "none", MS_BIND, nullptr) !=
+                0) {
+          return 77;
+        }
+        try {
+          RunPatch(target_);
+        } catch (const PatchError& error) {
+          return error.code() == PatchErrc::kMountPoint ? 0 : 1;
+        }
+        return 2;
+      },
+      /*as_ordinary_user=*/false);
+  if (result == 77) GTEST_SKIP() << "a bind mount needs root";
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe", "other.exe"));
 }
 
 }  // namespace

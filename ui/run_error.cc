@@ -1,14 +1,22 @@
 #include "ui/run_error.h"
 
+#include <new>
+
 #include "engine/patch_error.h"
 
 namespace ombrix {
 namespace {
 
 std::string Reason(const std::exception& error) {
-  const auto* patch_error = dynamic_cast<const PatchError*>(&error);
-  if (patch_error == nullptr) return error.what();
-  return "Could not " + patch_error->step() + ": " + patch_error->code().message() + ".";
+  if (const auto* patch_error = dynamic_cast<const PatchError*>(&error)) {
+    return "Could not " + patch_error->step() + ": " + patch_error->code().message() + ".";
+  }
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+    return "There was not memory enough for the run.";
+  }
+  std::string text = error.what();
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text;
 }
 
 std::string Consequence(const std::exception& error) {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 
 #include "engine/patch_error.h"
@@ -24,7 +25,9 @@ TEST(RunErrorTest, SaysWhatFailedWhyAndWhatBecameOfTheFile) {
             "the disk: " +
                 reason + ".\n\nThe file was left unchanged.");
   EXPECT_EQ(RunErrorSentence(std::runtime_error("out of handles")),
-            "out of handles The file was left unchanged.");
+            "out of handles. The file was left unchanged.");
+  EXPECT_EQ(RunErrorSentence(std::bad_alloc()),
+            "There was not memory enough for the run. The file was left unchanged.");
 }
 
 TEST(RunErrorTest, SaysWhenTheFileMayBeDamaged) {

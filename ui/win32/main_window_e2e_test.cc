@@ -152,7 +152,7 @@ TEST_F(MainWindowE2eTest, ErrorThatEndsARunIsReportedAndEndsTheProgram) {
   const MessageBoxView box = PressWith(target_, wait_visible);
   EXPECT_EQ(box.title, Wide(kErrorTitle));
   EXPECT_THAT(box.text, ::testing::HasSubstr(target_.wstring()));
-  EXPECT_THAT(box.text, ::testing::HasSubstr(L"in use by a running program"));
+  EXPECT_THAT(box.text, ::testing::HasSubstr(L"in use by another program"));
   EXPECT_THAT(box.text, ::testing::HasSubstr(L"The file was left unchanged."));
   Dismiss(box);
   EXPECT_EQ(tool_.WaitForExit(), 1u);
