@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace ombrix {
 namespace {
@@ -64,16 +65,24 @@ std::filesystem::path WinePrefix() {
 std::filesystem::path LinuxPathOf(std::string_view typed, const std::filesystem::path& prefix) {
   if (!StartsWithDrive(typed)) return std::filesystem::path(std::string(typed));
   const char drive = static_cast<char>(typed[0] | 0x20);  // lower case, as dosdevices names it
-  std::filesystem::path path = prefix / "dosdevices" / std::string{drive, ':'};
+  // The folders from the drive's root down; ".." stops at the root, as it does on a drive.
+  std::vector<std::filesystem::path> folders = {prefix / "dosdevices" / std::string{drive, ':'}};
+  // After "C:" without a backslash comes the drive's current folder, which is its root here.
   std::string_view rest = typed.substr(2);
   while (!rest.empty()) {
     const std::size_t end = rest.find_first_of("\\/");
-    const std::string part(rest.substr(0, end));
+    std::string part(rest.substr(0, end));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (part == "..") {
+      if (folders.size() > 1) folders.pop_back();
+      continue;
+    }
+    // Windows, and Wine with it, drop the dots and blanks that end a name.
+    if (part != ".") part.erase(part.find_last_not_of(". ") + 1);
     if (part.empty() || part == ".") continue;
-    path = part == ".." ? path / ".." : Child(path, part);
+    folders.push_back(Child(folders.back(), part));
   }
-  return path;
+  return folders.back();
 }
 
 }  // namespace ombrix

@@ -12,10 +12,12 @@ namespace ombrix {
 // The Wine prefix of this user: $WINEPREFIX, else ~/.wine.
 std::filesystem::path WinePrefix();
 
-// For a path that begins with a drive letter and a colon, the file it names in `prefix`: the
-// drive through dosdevices/<letter>:, the rest split at backslashes and slashes, each part
-// matched without regard to letter case where the exact name is absent. Any other path is
-// returned exactly as typed. `typed` is UTF-8.
+// For a path that begins with a drive letter and a colon, the file it names in `prefix`, read
+// as Wine reads it: the drive through dosdevices/<letter>:, the rest split at backslashes and
+// slashes ("C:x.exe" being in the drive's root), the dots and blanks that end a name dropped,
+// ".." going no higher than the drive's root, and each part matched without regard to letter
+// case where the exact name is absent. Any other path is returned exactly as typed. `typed` is
+// UTF-8.
 std::filesystem::path LinuxPathOf(std::string_view typed, const std::filesystem::path& prefix);
 
 }  // namespace ombrix

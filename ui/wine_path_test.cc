@@ -55,6 +55,21 @@ TEST_F(WinePathTest, MissingPartsStayAsTypedSoThePathLeadsNowhere) {
   EXPECT_FALSE(std::filesystem::exists(LinuxPathOf("D:\\Ombrix.exe", prefix_)));
 }
 
+// As the Windows program under Wine reads the same paths.
+TEST_F(WinePathTest, ReadsDotsBlanksAndDriveRelativePathsAsWineDoes) {
+  testing::WriteBytes(prefix_ / "drive_c" / "x.bin", "x");
+  const std::filesystem::path x = prefix_ / "drive_c" / "x.bin";
+  EXPECT_TRUE(std::filesystem::equivalent(LinuxPathOf("C:\\..\\..\\x.bin", prefix_), x))
+      << "a drive's root has no parent";
+  EXPECT_TRUE(std::filesystem::equivalent(LinuxPathOf("c:x.bin", prefix_), x))
+      << "the drive's current folder, its root";
+  for (const char* typed :
+       {"C:\\Programfiler\\Ombrix\\Ombrix.exe ", "C:\\Programfiler\\Ombrix\\Ombrix.exe.",
+        "C:\\Programfiler. \\Ombrix..\\Ombrix.exe . "}) {
+    EXPECT_TRUE(std::filesystem::equivalent(LinuxPathOf(typed, prefix_), exe_)) << typed;
+  }
+}
+
 TEST_F(WinePathTest, DriveZIsTheLinuxRoot) {
   const std::filesystem::path folder = folder_.path();
   EXPECT_TRUE(std::filesystem::equivalent(
