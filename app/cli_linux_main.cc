@@ -1,4 +1,5 @@
 // The console program's entry on Linux: hands the arguments to the console program.
+#include <csignal>
 #include <iostream>
 
 #include "cli/console_program.h"
@@ -8,6 +9,8 @@
 int main(int argc, char** argv) {
   ombrix::IgnoreFileSizeLimitSignal();
   ombrix::RemoveCopiesOnInterrupt();
+  // A closed standard output is a failed write to report, not a signal that ends the program.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
   return ombrix::RunConsoleProgram(arguments, std::cout, std::cerr);
 }

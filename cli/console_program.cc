@@ -40,7 +40,9 @@ constexpr std::string_view kHelp =
     "      or not an Ombrix 2000 executable\n"
     "  2   some PATH was invalid: missing, a folder, or not readable\n"
     "  3   an error stopped a run; that file was left unchanged\n"
-    "  64  the command line was wrong\n";
+    "  64  the command line was wrong\n"
+    "  74  a report could not be written (standard output closed or full); the PATHs\n"
+    "      after it were not tried\n";
 
 // The console's own sentences for a restore, after the window's pattern.
 constexpr std::string_view kRestoreCompleted = "Restore is complete!";
@@ -163,7 +165,7 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
     } else if (text == "--") {
       options_end = true;
     } else if (text == "--help") {
-      out << kUsage << kHelp;
+      out << kUsage << kHelp << TargetPathHelp();
       return kCliAllDone;
     } else if (text == "--version") {
       out << kProgram << " " << OMBRIX_VERSION_TEXT << "\n";
@@ -183,6 +185,7 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
   for (const std::filesystem::path& target : command.targets) {
     const Report report = Handle(target, command.mode, files);
     out << Utf8(target) << ": " << report.text << "\n" << std::flush;
+    if (!out) return kCliReportLost;  // told to no one: the next run's report would be lost too
     status = std::max(status, report.status);
   }
   return status;

@@ -18,11 +18,14 @@ inline constexpr int kCliNotApplicable = 1;  // some target was not applicable
 inline constexpr int kCliInvalidPath = 2;    // some path was invalid
 inline constexpr int kCliRunError = 3;       // an error stopped a run; that target unchanged
 inline constexpr int kCliUsage = 64;         // the command line was wrong (EX_USAGE)
+inline constexpr int kCliReportLost = 74;    // a report could not be written (EX_IOERR)
 
 // Runs the program with `arguments` (without the program's name), writing each target's
 // report to `out` and usage errors to `err`, working the files through `files`. Returns the
-// exit status. Paths are used as given, except that on Linux a path with a drive letter is
-// looked up in the Wine prefix.
+// exit status. When a report cannot be written (standard output closed or full), no later
+// target is tried and the status is kCliReportLost: nobody would learn what became of them. Paths
+// are used as given, except that on Linux a path with a drive letter is looked up in the Wine
+// prefix.
 int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::ostream& out,
                       std::ostream& err, FileSystem& files = RealFileSystem());
 

@@ -114,6 +114,23 @@ TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothi
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"Ombrix.exe", "other.exe", "patched.exe"}));
 }
 
+// A stream that takes nothing, as a standard output that was closed.
+class ClosedOutput : public std::streambuf {
+ protected:
+  int overflow(int) override { return traits_type::eof(); }
+};
+
+TEST_F(ConsoleProgramTest, ReportThatCannotBeWrittenStopsAfterItsPath) {
+  const std::filesystem::path second = folder_ / "second.exe";
+  WriteBytes(target_, sample_.unpatched);
+  WriteBytes(second, sample_.unpatched);
+  ClosedOutput closed;
+  std::ostream out(&closed);
+  EXPECT_EQ(RunConsoleProgram({target_, second}, out, err_, files_), kCliReportLost);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));   // begun: finished
+  EXPECT_TRUE(SameBytes(ReadBytes(second), sample_.unpatched));  // never tried
+}
+
 TEST_F(ConsoleProgramTest, RestoreGivesBackTheOriginalBytes) {
   WriteBytes(target_, sample_.unpatched);
   EXPECT_EQ(Run({"--restore", target_}), kCliNotApplicable);

@@ -4,10 +4,14 @@
 #define OMBRIX_CLI_TARGET_PATH_H_
 
 #include <filesystem>
+#include <string_view>
 
 namespace ombrix {
 
 std::filesystem::path TargetPath(const std::filesystem::path& argument);
+
+// What --help says of the paths this platform reads otherwise than as typed; empty where none.
+std::string_view TargetPathHelp();
 
 }  // namespace ombrix
 

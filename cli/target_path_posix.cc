@@ -7,4 +7,10 @@ std::filesystem::path TargetPath(const std::filesystem::path& argument) {
   return LinuxPathOf(argument.native(), WinePrefix());
 }
 
+std::string_view TargetPathHelp() {
+  return "\n"
+         "A PATH that begins with a drive letter (C:\\...) names a file in the Wine prefix\n"
+         "($WINEPREFIX, else ~/.wine), found as Wine finds it; any other PATH is as typed.\n";
+}
+
 }  // namespace ombrix

@@ -4,4 +4,6 @@ namespace ombrix {
 
 std::filesystem::path TargetPath(const std::filesystem::path& argument) { return argument; }
 
+std::string_view TargetPathHelp() { return {}; }
+
 }  // namespace ombrix
