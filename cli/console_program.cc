@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/json_text.h"
 #include "cli/target_path.h"
 #include "engine/patch_run.h"
 #include "engine/target_check.h"
@@ -18,7 +19,8 @@ namespace {
 
 constexpr std::string_view kProgram = "ombrix-patch-cli";
 
-constexpr std::string_view kUsage = "Usage: ombrix-patch-cli [--check | --restore] PATH...\n";
+constexpr std::string_view kUsage =
+    "Usage: ombrix-patch-cli [--check | --restore] [--json] PATH...\n";
 
 constexpr std::string_view kHelp =
     "Turns the three English texts inside the Ombrix 2000 executable at each PATH into\n"
@@ -29,6 +31,8 @@ constexpr std::string_view kHelp =
     "              never writes\n"
     "  --restore   turn the Norwegian texts back into English (undoes a patch, whole\n"
     "              or in part)\n"
+    "  --json      report each PATH as one line of JSON: path, outcome, state,\n"
+    "              restorable, offsets, message, error\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "  --          take every later argument as a PATH\n"
@@ -53,13 +57,18 @@ enum class Mode { kPatch, kCheck, kRestore };
 
 struct CommandLine {
   Mode mode = Mode::kPatch;
+  bool json = false;
   std::vector<std::filesystem::path> targets;
 };
 
-// The report of one target: its status and the line (or lines) that say it.
+// The report of one target.
 struct Report {
   int status;
-  std::string text;
+  std::string sentence;                   // what happened, in the window's words
+  std::string_view outcome;               // the same in one word, for JSON
+  std::optional<TargetKind> state = {};   // what the file is afterwards, where known
+  std::optional<TargetCheck> check = {};  // where its texts lie, where it was read to tell
+  bool error = false;                     // `sentence` is the error that stopped the run
 };
 
 int Usage(std::ostream& err, std::string_view problem) {
@@ -67,18 +76,40 @@ int Usage(std::ostream& err, std::string_view problem) {
   return kCliUsage;
 }
 
+Report InvalidPath() {
+  return {kCliInvalidPath, std::string(kInvalidPathMessage.text), "invalid_path"};
+}
+
 Report ReportOutcome(PatchOutcome outcome, Mode mode) {
+  const bool restore = mode == Mode::kRestore;
   switch (outcome) {
     case PatchOutcome::InvalidPath:
-      return {kCliInvalidPath, std::string(kInvalidPathMessage.text)};
+      return InvalidPath();
     case PatchOutcome::NotApplicable:
-      return {kCliNotApplicable, std::string(mode == Mode::kRestore ? kRestoreNotApplicable
-                                                                    : kNotApplicableMessage.text)};
+      return {kCliNotApplicable,
+              std::string(restore ? kRestoreNotApplicable : kNotApplicableMessage.text),
+              "not_applicable"};
     case PatchOutcome::Completed:
       break;
   }
-  return {kCliAllDone,
-          std::string(mode == Mode::kRestore ? kRestoreCompleted : kCompletedMessage.text)};
+  return {kCliAllDone, std::string(restore ? kRestoreCompleted : kCompletedMessage.text),
+          "completed", restore ? TargetKind::kUnpatched : TargetKind::kPatched};
+}
+
+std::string_view StateName(TargetKind kind) {
+  switch (kind) {
+    case TargetKind::kUnpatched:
+      return "unpatched";
+    case TargetKind::kPatched:
+      return "patched";
+    case TargetKind::kPartlyPatched:
+      return "partly_patched";
+    case TargetKind::kNotExpected:
+      return "not_expected";
+    case TargetKind::kNotATarget:
+      return "not_a_target";
+  }
+  return "unknown";
 }
 
 // What a check found, in words that say what a run would do with the file.
@@ -125,30 +156,74 @@ std::string Found(std::string_view language, std::string_view text,
 }
 
 Report ReportCheck(const TargetCheck& check) {
-  std::string text = Verdict(check);
-  for (std::size_t i = 0; i < check.pairs.size(); ++i) {
-    text += "\n  " + std::to_string(i + 1) + ". " +
-            Found("English", PatchTable[i].english, check.pairs[i].english) + "; " +
-            Found("Norwegian", PatchTable[i].norwegian, check.pairs[i].norwegian);
-  }
-  return {check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable, text};
+  return {check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable, Verdict(check),
+          "checked", check.kind, check};
 }
 
-Report Handle(const std::filesystem::path& typed, Mode mode, FileSystem& files) {
+// A run's report for `json`, which names the file's state: where the run did nothing the
+// file is checked, so that a roll-out tells an already patched file from a wrong one.
+Report Handle(const std::filesystem::path& typed, Mode mode, bool json, FileSystem& files) {
   const std::filesystem::path path = TargetPath(typed);
   const RunSettings settings{&files};
   try {
     if (mode == Mode::kCheck) {
       const std::optional<TargetCheck> check = CheckTarget(path, settings);
-      if (!check) return {kCliInvalidPath, std::string(kInvalidPathMessage.text)};
-      return ReportCheck(*check);
+      return check ? ReportCheck(*check) : InvalidPath();
     }
     const auto direction =
         mode == Mode::kRestore ? PatchDirection::kRestore : PatchDirection::kApply;
-    return ReportOutcome(RunPatch(path, direction, settings), mode);
+    Report report = ReportOutcome(RunPatch(path, direction, settings), mode);
+    if (json && report.status == kCliNotApplicable) {
+      report.check = CheckTarget(path, settings);
+      if (report.check) report.state = report.check->kind;
+    }
+    return report;
   } catch (const std::exception& error) {
-    return {kCliRunError, RunErrorSentence(error)};
+    return {kCliRunError, RunErrorSentence(error), "error", std::nullopt, std::nullopt, true};
   }
+}
+
+// The plain report: the sentence, and under a check's verdict where each text lies.
+std::string PlainReport(const std::filesystem::path& target, const Report& report) {
+  std::string text = Utf8(target) + ": " + report.sentence;
+  if (report.outcome == "checked") {
+    for (std::size_t i = 0; i < report.check->pairs.size(); ++i) {
+      const PairFound& found = report.check->pairs[i];
+      text += "\n  " + std::to_string(i + 1) + ". " +
+              Found("English", PatchTable[i].english, found.english) + "; " +
+              Found("Norwegian", PatchTable[i].norwegian, found.norwegian);
+    }
+  }
+  return text;
+}
+
+std::string JsonOffset(const std::optional<std::uint64_t>& offset) {
+  return offset ? std::to_string(*offset) : "null";
+}
+
+// The report as one line of JSON; what is not known is null.
+std::string JsonReport(const std::filesystem::path& target, const Report& report) {
+  std::string json = "{\"path\":" + JsonString(Utf8(target)) +
+                     ",\"outcome\":" + JsonString(report.outcome) +
+                     ",\"state\":" + (report.state ? JsonString(StateName(*report.state)) : "null");
+  json += ",\"restorable\":";
+  json += report.check ? (report.check->restorable ? "true" : "false") : "null";
+  json += ",\"offsets\":";
+  if (report.check) {
+    const char* separator = "[";
+    for (const PairFound& found : report.check->pairs) {
+      json += separator;
+      json += "{\"english\":" + JsonOffset(found.english) +
+              ",\"norwegian\":" + JsonOffset(found.norwegian) + "}";
+      separator = ",";
+    }
+    json += "]";
+  } else {
+    json += "null";
+  }
+  json += ",\"message\":" + JsonString(report.sentence);
+  json += ",\"error\":" + (report.error ? JsonString(report.sentence) : "null") + "}";
+  return json;
 }
 
 }  // namespace
@@ -170,6 +245,8 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
     } else if (text == "--version") {
       out << kProgram << " " << OMBRIX_VERSION_TEXT << "\n";
       return kCliAllDone;
+    } else if (text == "--json") {
+      command.json = true;
     } else if (text == "--check" || text == "--restore") {
       const Mode mode = text == "--check" ? Mode::kCheck : Mode::kRestore;
       if (chosen && *chosen != mode) return Usage(err, "--check and --restore exclude each other");
@@ -183,8 +260,9 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
 
   int status = kCliAllDone;
   for (const std::filesystem::path& target : command.targets) {
-    const Report report = Handle(target, command.mode, files);
-    out << Utf8(target) << ": " << report.text << "\n" << std::flush;
+    const Report report = Handle(target, command.mode, command.json, files);
+    out << (command.json ? JsonReport(target, report) : PlainReport(target, report)) << "\n"
+        << std::flush;
     if (!out) return kCliReportLost;  // told to no one: the next run's report would be lost too
     status = std::max(status, report.status);
   }

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <sstream>
 
+#include "cli/json_text.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
+#include "ui/run_error.h"
 #include "version.h"
 
 namespace ombrix {
@@ -143,6 +145,50 @@ TEST_F(ConsoleProgramTest, RestoreGivesBackTheOriginalBytes) {
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
 }
 
+// One JSON line per path, whose fields tell a roll-out tool what the file is: a run that did
+// nothing says whether the file was patched already or is not the program.
+TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
+  const std::filesystem::path other = folder_ / "other.exe";
+  WriteBytes(target_, sample_.unpatched);
+  WriteBytes(other, testing::Filler(4096));
+  const std::string target = Utf8(target_);
+  const auto offset = [&](std::size_t pair) {
+    return std::to_string(sample_.replacements[pair].offset);
+  };
+
+  EXPECT_EQ(Run({"--check", "--json", target_}), kCliAllDone);
+  EXPECT_EQ(out_.str(), "{\"path\":" + JsonString(target) +
+                            ",\"outcome\":\"checked\",\"state\":\"unpatched\",\"restorable\":"
+                            "false,\"offsets\":[{\"english\":" +
+                            offset(0) + ",\"norwegian\":null},{\"english\":" + offset(1) +
+                            ",\"norwegian\":null},{\"english\":" + offset(2) +
+                            ",\"norwegian\":null}],\"message\":\"unpatched (an update would "
+                            "complete)\",\"error\":null}\n");
+
+  EXPECT_EQ(Run({"--json", target_, target_, other, folder_ / "missing.exe"}), kCliInvalidPath);
+  std::istringstream lines(out_.str());
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_THAT(line, HasSubstr("\"outcome\":\"completed\",\"state\":\"patched\",\"restorable\""
+                              ":null,\"offsets\":null,\"message\":\"Update is complete!\""));
+  std::getline(lines, line);
+  EXPECT_THAT(line, HasSubstr("\"outcome\":\"not_applicable\",\"state\":\"patched\","));
+  EXPECT_THAT(line, HasSubstr(",{\"english\":null,\"norwegian\":" + offset(2) + "}]"));
+  std::getline(lines, line);
+  EXPECT_THAT(line, StartsWith("{\"path\":" + JsonString(Utf8(other)) +
+                               ",\"outcome\":\"not_applicable\",\"state\":\"not_a_target\","));
+  std::getline(lines, line);
+  EXPECT_THAT(line, HasSubstr("\"outcome\":\"invalid_path\",\"state\":null,\"restorable\":null,"
+                              "\"offsets\":null,\"message\":\"File Path is Invalid."));
+  EXPECT_FALSE(std::getline(lines, line));
+
+  WriteBytes(target_, sample_.unpatched);
+  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
+  EXPECT_EQ(Run({"--json", target_}), kCliRunError);
+  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"error\",\"state\":null,"));
+  EXPECT_THAT(out_.str(), HasSubstr(",\"error\":\"Could not flush the new copy to the disk: "));
+}
+
 TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
   WriteBytes(target_, sample_.unpatched);
   for (const std::vector<std::filesystem::path>& arguments :
@@ -152,7 +198,8 @@ TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
                                                        {"-x", target_},
                                                        {"--check", "--restore", target_}}) {
     EXPECT_EQ(Run(arguments), kCliUsage);
-    EXPECT_THAT(err_.str(), HasSubstr("Usage: ombrix-patch-cli [--check | --restore] PATH...\n"));
+    EXPECT_THAT(err_.str(),
+                HasSubstr("Usage: ombrix-patch-cli [--check | --restore] [--json] PATH...\n"));
     EXPECT_EQ(out_.str(), "");
   }
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched)) << "nothing ran";

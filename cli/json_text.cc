@@ -1,0 +1,73 @@
+#include "cli/json_text.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace ombrix {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
+// The length of the well-formed UTF-8 sequence that begins `text`, or 0 where there is none:
+// no stray continuation bytes, no overlong forms, no surrogates, nothing beyond U+10FFFF.
+std::size_t SequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+  const std::uint8_t lead = byte(0);
+  std::size_t length = 0;
+  std::uint8_t low = 0x80;
+  std::uint8_t high = 0xBF;  // the range of the byte after the lead
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  std::string json = "\"";
+  json.reserve(text.size() + 2);
+  while (!text.empty()) {
+    const char c = text.front();
+    const std::size_t length = SequenceLength(text);
+    if (length == 0) {
+      json += kReplacement;
+      text.remove_prefix(1);
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (c == '\n') {
+      json += "\\n";
+    } else if (c == '\t') {
+      json += "\\t";
+    } else if (static_cast<std::uint8_t>(c) < 0x20 || c == '\x7F') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      json += escaped;
+    } else {
+      json.append(text.substr(0, length));
+    }
+    text.remove_prefix(length);
+  }
+  return json + "\"";
+}
+
+}  // namespace ombrix

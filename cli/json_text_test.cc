@@ -1,0 +1,31 @@
+#include "cli/json_text.h"
+
+#include <gtest/gtest.h>
+
+namespace ombrix {
+namespace {
+
+TEST(JsonStringTest, EscapesWhatJsonAsksAndKeepsOtherCharacters) {
+  EXPECT_EQ(JsonString(""), "\"\"");
+  EXPECT_EQ(JsonString("C:\\Programfiler\\\"x\".exe"), "\"C:\\\\Programfiler\\\\\\\"x\\\".exe\"");
+  EXPECT_EQ(JsonString("a\nb\tc\x01\x1f\x7f"), "\"a\\nb\\tc\\u0001\\u001f\\u007f\"");
+  EXPECT_EQ(JsonString("bl\xC3\xA5\xC3\xB8r \xE2\x82\xAC \xF0\x9F\x98\x80"),
+            "\"bl\xC3\xA5\xC3\xB8r \xE2\x82\xAC \xF0\x9F\x98\x80\"");
+}
+
+TEST(JsonStringTest, BytesThatAreNotUtf8BecomeTheReplacementCharacter) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  // A Latin-1 name, a stray continuation byte, a cut sequence at the end, an overlong '/',
+  // a surrogate and a code point beyond U+10FFFF.
+  EXPECT_EQ(JsonString("bl\xE5"), "\"bl" + replacement + "\"");
+  EXPECT_EQ(JsonString("\x80x"), "\"" + replacement + "x\"");
+  EXPECT_EQ(JsonString("x\xE2\x82"), "\"x" + replacement + replacement + "\"");
+  EXPECT_EQ(JsonString("\xC0\xAF"), "\"" + replacement + replacement + "\"");
+  EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"" + replacement + replacement + replacement + "\"");
+  std::string four;
+  for (int i = 0; i < 4; ++i) four += replacement;
+  EXPECT_EQ(JsonString("\xF4\x90\x80\x80"), "\"" + four + "\"");
+}
+
+}  // namespace
+}  // namespace ombrix
