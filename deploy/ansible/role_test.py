@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Runs the ombrix_patch role for real through ansible-playbook, on an inventory of hosts that
+are all this machine (ansible_connection=local), each with its own target in its own folder,
+and checks what Ansible reports and what became of every file.
+
+    role_test.py BIN_FOLDER WORK_FOLDER
+
+BIN_FOLDER holds ombrix-patch-cli and ombrix-make-target. Exits non-zero on the first
+difference, saying what differed."""
+
+import hashlib
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+ROLES = Path(__file__).resolve().parent / "roles"
+PLAYBOOK = Path(__file__).resolve().parent / "site.yml"
+DESKS = ["desk1", "desk2", "desk3"]
+
+
+def fail(what):
+    print(f"role test: {what}", file=sys.stderr)
+    sys.exit(1)
+
+
+def snapshot(path):
+    """The bytes and the time of last change of a file, or None where there is none."""
+    if not path.exists():
+        return None
+    return hashlib.sha256(path.read_bytes()).hexdigest(), path.stat().st_mtime_ns
+
+
+def play(inventory, *options):
+    """Runs the playbook; answers each host's counts and the message of the task that failed."""
+    env = dict(os.environ, ANSIBLE_ROLES_PATH=str(ROLES), ANSIBLE_STDOUT_CALLBACK="json",
+               ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_NOCOLOR="1",
+               ANSIBLE_RETRY_FILES_ENABLED="false")
+    done = subprocess.run(["ansible-playbook", "-i", str(inventory), str(PLAYBOOK), *options],
+                          env=env, capture_output=True, text=True)
+    try:
+        report = json.loads(done.stdout)
+    except json.JSONDecodeError:
+        fail(f"ansible-playbook {' '.join(options)} printed no report:\n{done.stdout}\n{done.stderr}")
+    messages = {}
+    for task in report["plays"][0]["tasks"]:
+        for host, result in task["hosts"].items():
+            if result.get("failed"):
+                messages[host] = result.get("msg", "")
+    return report["stats"], messages
+
+
+def expect(stats, messages, changed, failed, sentences, label):
+    for host, counts in stats.items():
+        want_changed = 1 if host in changed else 0
+        want_failed = 1 if host in failed else 0
+        if counts["changed"] != want_changed or counts["failures"] != want_failed:
+            fail(f"{label}: {host} reported changed={counts['changed']} "
+                 f"failed={counts['failures']}, not changed={want_changed} "
+                 f"failed={want_failed} ({messages.get(host, '')})")
+    for host, sentence in sentences.items():
+        if sentence not in messages.get(host, ""):
+            fail(f"{label}: {host} failed with {messages.get(host)!r}, not {sentence!r}")
+
+
+def main():
+    bin_folder, work = Path(sys.argv[1]), Path(sys.argv[2])
+    targets = {}
+    for host in DESKS + ["wrong", "missing"]:
+        (work / host).mkdir()
+        targets[host] = work / host / "Ombrix.exe"
+    base = work / "base.exe"
+    subprocess.run([bin_folder / "ombrix-make-target", "1", base], check=True)
+    original = base.read_bytes()
+    for host in DESKS:
+        targets[host].write_bytes(original)
+    targets["wrong"].write_bytes(b"MZ" + bytes(65536))
+
+    inventory = work / "hosts.ini"
+    lines = ["[desks]"] + [f"{host} ombrix_patch_target={targets[host]}" for host in DESKS]
+    lines += ["[others]"] + [f"{host} ombrix_patch_target={targets[host]}"
+                             for host in ["wrong", "missing"]]
+    lines += ["[all:vars]", "ansible_connection=local",
+              f"ansible_python_interpreter={sys.executable}",
+              f"ombrix_patch_program={bin_folder / 'ombrix-patch-cli'}"]
+    inventory.write_text("\n".join(lines) + "\n")
+    # The program's sentences: a check's verdict, a run's sentence and what the file is.
+    checked = {"wrong": "not a target (none of the texts)", "missing": "File Path is Invalid."}
+    ran = {"wrong": "Can not update now.  Program has already been updated or File Path is "
+                    "invalid. (the file is not a target)",
+           "missing": "File Path is Invalid.  Enter correct path and try again."}
+
+    before = {host: snapshot(path) for host, path in targets.items()}
+    stats, messages = play(inventory, "--check", "--diff")
+    expect(stats, messages, DESKS, checked, checked, "check mode on fresh targets")
+    after = {host: snapshot(path) for host, path in targets.items()}
+    if after != before:
+        fail("check mode changed a file's bytes or its time of last change")
+
+    stats, messages = play(inventory)
+    expect(stats, messages, DESKS, ran, ran, "first run")
+    patched = targets["desk1"].read_bytes()
+    if patched == original or any(targets[h].read_bytes() != patched for h in DESKS):
+        fail("the first run did not patch every desk alike")
+
+    stats, messages = play(inventory, "--limit", "desks")
+    expect(stats, messages, [], [], {}, "second run")
+    stats, messages = play(inventory, "--limit", "desks", "--check")
+    expect(stats, messages, [], [], {}, "check mode on patched targets")
+
+    stats, messages = play(inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
+    expect(stats, messages, DESKS, [], {}, "restore")
+    if any(targets[h].read_bytes() != original for h in DESKS):
+        fail("the restore did not give back the original bytes")
+    stats, messages = play(inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
+    expect(stats, messages, [], [], {}, "second restore")
+    print(f"the role on {len(targets)} hosts: check mode, two runs, two restores, as expected")
+
+
+if __name__ == "__main__":
+    main()
