@@ -16,6 +16,11 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ombrix-patch-${PROJECT_VERSION}-win32)
 else()
+  # Whoever makes the packages names themselves as the maintainer, "Name <address>", in the
+  # .deb, its copyright file and its changelog (scripts/package sets it from OMBRIX_MAINTAINER).
+  # Without one, CPack refuses to make the .deb.
+  set(OMBRIX_MAINTAINER "$ENV{OMBRIX_MAINTAINER}"
+      CACHE STRING "The maintainer of the packages made from this build: Name <address>")
   # Manual pages and the changelog go compressed, as Debian's policy asks.
   find_program(OMBRIX_GZIP gzip REQUIRED)
   set(compressed)
@@ -23,7 +28,8 @@ else()
     configure_file(${packaging}/${page} ${generated}/${page} @ONLY)
     list(APPEND compressed ${page})
   endforeach()
-  configure_file(${packaging}/changelog ${generated}/changelog COPYONLY)
+  configure_file(${packaging}/changelog ${generated}/changelog @ONLY)
+  configure_file(${packaging}/copyright ${generated}/copyright @ONLY)
   list(APPEND compressed changelog)
   set(outputs)
   foreach(file ${compressed})
@@ -35,7 +41,7 @@ else()
   add_custom_target(package_documents ALL DEPENDS ${outputs})
   install(FILES ${generated}/ombrix-patch.1.gz ${generated}/ombrix-patch-cli.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${packaging}/copyright ${generated}/changelog.gz
+  install(FILES ${generated}/copyright ${generated}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ombrix-patch)
 
   set(CPACK_GENERATOR DEB)
@@ -43,8 +49,9 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER
-      "Ombrix Norwegian Language Patch maintainers <maintainers@ombrix-patch.example>")
+  if(OMBRIX_MAINTAINER)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OMBRIX_MAINTAINER}")
+  endif()
   # The long description; CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY above it.
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Turns three English texts inside the Ombrix 2000 executable, as installed\n"

@@ -15,7 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ ${OMBRIX_MINGW_LINK_FLAGS}")
+# No link time in the PE header, so that one commit always gives the same program.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp ${OMBRIX_MINGW_LINK_FLAGS}")
 
 # Only the tests need Wine: the release builds are made without it.
 if(OMBRIX_WINE)

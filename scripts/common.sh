@@ -20,7 +20,7 @@ OMBRIX_FUZZ_PACKAGES=(clang libclang-rt-14-dev python3)
 # Rolling the patch out: the Ansible role's test runs ansible-playbook.
 OMBRIX_DEPLOY_PACKAGES=(ansible-core)
 # Making and checking the release packages.
-OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils unzip file)
+OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils unzip file strip-nondeterminism)
 
 ombrix_say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 
@@ -54,16 +54,20 @@ ombrix_need_packages() {
 
 # Configures the preset, from scratch when it is new or when the presets or the toolchain files
 # changed since it was last configured (CMake alone would keep a cache made from the old ones),
-# then builds what changed.
+# then builds what changed. Further arguments (-DNAME=VALUE) are given to every configuring, and
+# make it configure each time.
 ombrix_build() {
   local preset=$1
+  shift
   local build="$OMBRIX_ROOT/build/$preset"
   local stamp
   stamp=$(cat "$OMBRIX_ROOT/CMakePresets.json" "$OMBRIX_ROOT"/cmake/mingw-w64*.cmake | sha256sum)
   if [ ! -f "$build/CMakeCache.txt" ] || [ "$(cat "$build/configured-from" 2>/dev/null)" != "$stamp" ]; then
     ombrix_say "configuring $preset"
-    (cd "$OMBRIX_ROOT" && cmake --preset "$preset" --fresh >/dev/null) || return 1
+    (cd "$OMBRIX_ROOT" && cmake --preset "$preset" --fresh "$@" >/dev/null) || return 1
     echo "$stamp" >"$build/configured-from"
+  elif [ $# -gt 0 ]; then
+    (cd "$OMBRIX_ROOT" && cmake --preset "$preset" "$@" >/dev/null) || return 1
   fi
   ombrix_say "building $preset"
   (cd "$OMBRIX_ROOT" && cmake --build --preset "$preset")
