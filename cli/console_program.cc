@@ -63,7 +63,7 @@ struct CommandLine {
 
 // The report of one target.
 struct Report {
-  int status;
+  int status = kCliAllDone;
   std::string sentence;                   // what happened, in the window's words
   std::string_view outcome;               // the same in one word, for JSON
   std::optional<TargetKind> state = {};   // what the file is afterwards, where known
@@ -93,7 +93,7 @@ Report ReportOutcome(PatchOutcome outcome, Mode mode) {
       break;
   }
   return {kCliAllDone, std::string(restore ? kRestoreCompleted : kCompletedMessage.text),
-          "completed", restore ? TargetKind::kUnpatched : TargetKind::kPatched};
+          "completed"};
 }
 
 std::string_view StateName(TargetKind kind) {
@@ -160,11 +160,23 @@ Report ReportCheck(const TargetCheck& check) {
           "checked", check.kind, check};
 }
 
-// A run's report for `json`, which names the file's state: where the run did nothing the
-// file is checked, so that a roll-out tells an already patched file from a wrong one.
+// After a run, for a JSON report: the file read again to tell its state, which a run cannot
+// know (a second English text may remain, or the file may not be the program at all). A failure
+// of that reading leaves the state unknown and the run's outcome as it was.
+void AddState(const std::filesystem::path& path, const RunSettings& settings, Report& report) {
+  report.state.reset();
+  try {
+    report.check = CheckTarget(path, settings);
+    if (report.check) report.state = report.check->kind;
+  } catch (const std::exception&) {
+    report.check.reset();
+  }
+}
+
 Report Handle(const std::filesystem::path& typed, Mode mode, bool json, FileSystem& files) {
   const std::filesystem::path path = TargetPath(typed);
   const RunSettings settings{&files};
+  Report report;
   try {
     if (mode == Mode::kCheck) {
       const std::optional<TargetCheck> check = CheckTarget(path, settings);
@@ -172,15 +184,12 @@ Report Handle(const std::filesystem::path& typed, Mode mode, bool json, FileSyst
     }
     const auto direction =
         mode == Mode::kRestore ? PatchDirection::kRestore : PatchDirection::kApply;
-    Report report = ReportOutcome(RunPatch(path, direction, settings), mode);
-    if (json && report.status == kCliNotApplicable) {
-      report.check = CheckTarget(path, settings);
-      if (report.check) report.state = report.check->kind;
-    }
-    return report;
+    report = ReportOutcome(RunPatch(path, direction, settings), mode);
   } catch (const std::exception& error) {
     return {kCliRunError, RunErrorSentence(error), "error", std::nullopt, std::nullopt, true};
   }
+  if (json && report.status != kCliInvalidPath) AddState(path, settings, report);
+  return report;
 }
 
 // The plain report: the sentence, and under a check's verdict where each text lies.

@@ -170,7 +170,9 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   std::string line;
   std::getline(lines, line);
   EXPECT_THAT(line, HasSubstr("\"outcome\":\"completed\",\"state\":\"patched\",\"restorable\""
-                              ":null,\"offsets\":null,\"message\":\"Update is complete!\""));
+                              ":true,\"offsets\":[{\"english\":null,\"norwegian\":" +
+                              offset(0) + "}"));
+  EXPECT_THAT(line, HasSubstr("\"message\":\"Update is complete!\""));
   std::getline(lines, line);
   EXPECT_THAT(line, HasSubstr("\"outcome\":\"not_applicable\",\"state\":\"patched\","));
   EXPECT_THAT(line, HasSubstr(",{\"english\":null,\"norwegian\":" + offset(2) + "}]"));
@@ -187,6 +189,28 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   EXPECT_EQ(Run({"--json", target_}), kCliRunError);
   EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"error\",\"state\":null,"));
   EXPECT_THAT(out_.str(), HasSubstr(",\"error\":\"Could not flush the new copy to the disk: "));
+}
+
+// The state is read from the file after the run, never assumed from the outcome: a run
+// replaces only the first occurrence of each text. Reading it can fail without changing what
+// the run did.
+TEST_F(ConsoleProgramTest, JsonStateIsWhatTheFileHoldsAfterTheRun) {
+  std::string twice = sample_.unpatched + testing::EnglishImage(2);
+  WriteBytes(target_, twice);
+  EXPECT_EQ(Run({"--json", target_}), kCliAllDone);
+  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"completed\",\"state\":\"partly_patched\""));
+
+  testing::FaultPlan plain;
+  std::ostringstream ignored;
+  EXPECT_EQ(RunConsoleProgram({target_}, ignored, err_, plain), kCliNotApplicable);
+  testing::FaultPlan after_the_run(static_cast<int>(plain.calls().size()) + 1,
+                                   testing::FaultPlan::Extent::kThatCallAndAfter);
+  out_.str("");
+  EXPECT_EQ(RunConsoleProgram({"--json", target_}, out_, err_, after_the_run), kCliNotApplicable);
+  EXPECT_TRUE(after_the_run.failed().has_value()) << "the state was not read";
+  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"not_applicable\",\"state\":null,"
+                                    "\"restorable\":null,\"offsets\":null,"));
+  EXPECT_THAT(out_.str(), HasSubstr("\"error\":null}"));
 }
 
 TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
