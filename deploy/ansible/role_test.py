@@ -67,7 +67,7 @@ def expect(stats, messages, changed, failed, sentences, label):
 def main():
     bin_folder, work = Path(sys.argv[1]), Path(sys.argv[2])
     targets = {}
-    for host in DESKS + ["wrong", "missing"]:
+    for host in DESKS + ["wrong", "missing", "both"]:
         (work / host).mkdir()
         targets[host] = work / host / "Ombrix.exe"
     base = work / "base.exe"
@@ -81,6 +81,9 @@ def main():
     lines = ["[desks]"] + [f"{host} ombrix_patch_target={targets[host]}" for host in DESKS]
     lines += ["[others]"] + [f"{host} ombrix_patch_target={targets[host]}"
                              for host in ["wrong", "missing"]]
+    # Every English text, and after it every Norwegian one: a file that a patch would change,
+    # and a restore too.
+    lines += ["[mixed]", f"both ombrix_patch_target={targets['both']}"]
     lines += ["[all:vars]", "ansible_connection=local",
               f"ansible_python_interpreter={sys.executable}",
               f"ombrix_patch_program={bin_folder / 'ombrix-patch-cli'}"]
@@ -92,17 +95,29 @@ def main():
            "missing": "File Path is Invalid.  Enter correct path and try again."}
 
     before = {host: snapshot(path) for host, path in targets.items()}
-    stats, messages = play(inventory, "--check", "--diff")
+    stats, messages = play(inventory, "--check", "--diff", "--limit", "desks:others")
     expect(stats, messages, DESKS, checked, checked, "check mode on fresh targets")
     after = {host: snapshot(path) for host, path in targets.items()}
     if after != before:
         fail("check mode changed a file's bytes or its time of last change")
 
-    stats, messages = play(inventory)
+    stats, messages = play(inventory, "--limit", "desks:others")
     expect(stats, messages, DESKS, ran, ran, "first run")
     patched = targets["desk1"].read_bytes()
     if patched == original or any(targets[h].read_bytes() != patched for h in DESKS):
         fail("the first run did not patch every desk alike")
+
+    targets["both"].write_bytes(original + patched)
+    before = snapshot(targets["both"])
+    restore = ["--limit", "mixed", "-e", "ombrix_patch_restore=true"]
+    stats, messages = play(inventory, *restore, "--check")
+    expect(stats, messages, ["both"], [], {}, "check mode of a restore that would change a file")
+    if snapshot(targets["both"]) != before:
+        fail("check mode of a restore changed the file")
+    stats, messages = play(inventory, *restore)
+    expect(stats, messages, ["both"], [], {}, "restore of a file with both languages")
+    if targets["both"].read_bytes() != original + original:
+        fail("the restore did not turn back every Norwegian text")
 
     stats, messages = play(inventory, "--limit", "desks")
     expect(stats, messages, [], [], {}, "second run")
@@ -115,7 +130,7 @@ def main():
         fail("the restore did not give back the original bytes")
     stats, messages = play(inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
     expect(stats, messages, [], [], {}, "second restore")
-    print(f"the role on {len(targets)} hosts: check mode, two runs, two restores, as expected")
+    print(f"the role on {len(targets)} hosts: check mode, runs and restores, as expected")
 
 
 if __name__ == "__main__":
