@@ -3,6 +3,9 @@
 #include <new>
 
 #include "engine/patch_error.h"
+#ifdef _WIN32
+#include "engine/win32_text.h"
+#endif
 
 namespace ombrix {
 namespace {
@@ -30,8 +33,13 @@ std::string Consequence(const std::exception& error) {
 }  // namespace
 
 std::string Utf8(const std::filesystem::path& path) {
+#ifdef _WIN32
+  // A Windows name may hold a lone surrogate, which u8string() refuses with an exception.
+  return Utf8FromWide(path.native());
+#else
   const std::u8string text = path.u8string();
   return {text.begin(), text.end()};
+#endif
 }
 
 std::string RunErrorSentence(const std::exception& error) {

@@ -39,5 +39,12 @@ TEST(RunErrorTest, SaysWhenTheFileMayBeDamaged) {
   EXPECT_THAT(text, Not(HasSubstr("left unchanged")));
 }
 
+#ifdef _WIN32
+TEST(RunErrorTest, WindowsNameWithALoneSurrogateIsShownWithTheReplacementCharacter) {
+  EXPECT_EQ(Utf8(std::filesystem::path(L"C:\\bl\u00e5\xD800.exe")),
+            "C:\\bl\xC3\xA5\xEF\xBF\xBD.exe");
+}
+#endif
+
 }  // namespace
 }  // namespace ombrix
