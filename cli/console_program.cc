@@ -64,11 +64,12 @@ struct CommandLine {
 // The report of one target.
 struct Report {
   int status = kCliAllDone;
-  std::string sentence;                   // what happened, in the window's words
-  std::string_view outcome;               // the same in one word, for JSON
-  std::optional<TargetKind> state = {};   // what the file is afterwards, where known
-  std::optional<TargetCheck> check = {};  // where its texts lie, where it was read to tell
-  bool error = false;                     // `sentence` is the error that stopped the run
+  std::string sentence;      // what happened, in the window's words
+  std::string_view outcome;  // the same in one word, for JSON
+  // What the file holds afterwards, where it was read to tell: its state and where its texts
+  // lie.
+  std::optional<TargetCheck> check = {};
+  bool error = false;  // `sentence` is the error that stopped the run
 };
 
 int Usage(std::ostream& err, std::string_view problem) {
@@ -157,17 +158,15 @@ std::string Found(std::string_view language, std::string_view text,
 
 Report ReportCheck(const TargetCheck& check) {
   return {check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable, Verdict(check),
-          "checked", check.kind, check};
+          "checked", check};
 }
 
 // After a run, for a JSON report: the file read again to tell its state, which a run cannot
 // know (a second English text may remain, or the file may not be the program at all). A failure
 // of that reading leaves the state unknown and the run's outcome as it was.
 void AddState(const std::filesystem::path& path, const RunSettings& settings, Report& report) {
-  report.state.reset();
   try {
     report.check = CheckTarget(path, settings);
-    if (report.check) report.state = report.check->kind;
   } catch (const std::exception&) {
     report.check.reset();
   }
@@ -186,7 +185,7 @@ Report Handle(const std::filesystem::path& typed, Mode mode, bool json, FileSyst
         mode == Mode::kRestore ? PatchDirection::kRestore : PatchDirection::kApply;
     report = ReportOutcome(RunPatch(path, direction, settings), mode);
   } catch (const std::exception& error) {
-    return {kCliRunError, RunErrorSentence(error), "error", std::nullopt, std::nullopt, true};
+    return {kCliRunError, RunErrorSentence(error), "error", std::nullopt, true};
   }
   if (json && report.status != kCliInvalidPath) AddState(path, settings, report);
   return report;
@@ -212,9 +211,9 @@ std::string JsonOffset(const std::optional<std::uint64_t>& offset) {
 
 // The report as one line of JSON; what is not known is null.
 std::string JsonReport(const std::filesystem::path& target, const Report& report) {
-  std::string json = "{\"path\":" + JsonString(Utf8(target)) +
-                     ",\"outcome\":" + JsonString(report.outcome) +
-                     ",\"state\":" + (report.state ? JsonString(StateName(*report.state)) : "null");
+  std::string json =
+      "{\"path\":" + JsonString(Utf8(target)) + ",\"outcome\":" + JsonString(report.outcome) +
+      ",\"state\":" + (report.check ? JsonString(StateName(report.check->kind)) : "null");
   json += ",\"restorable\":";
   json += report.check ? (report.check->restorable ? "true" : "false") : "null";
   json += ",\"offsets\":";
