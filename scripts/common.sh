@@ -154,8 +154,11 @@ ombrix_with_wine() (
   if [ -z "${WINEPREFIX:-}" ]; then
     own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/ombrix-wine.XXXXXX") || exit 1
     export WINEPREFIX="$own_prefix/prefix"
-    # Ends the prefix's programs and its server before removing it.
-    trap 'wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; rm -rf "$own_prefix"' EXIT
+    # Ends the prefix's programs and its server before removing it. The server is usually gone
+    # already, and under a caller's `set -e` its failing to be killed would end the cleanup and
+    # turn the command's status into a failure.
+    trap 'wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true
+          rm -rf "$own_prefix"' EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
   fi
