@@ -35,9 +35,56 @@ ombrix_as_root() {
   fi
 }
 
-# Installs those of the given Debian packages that are not installed yet.
+# How often apt-get update is tried, and the seconds between tries: a mirror in the middle of a
+# sync answers one index with a file of the wrong size, usually for a few minutes.
+OMBRIX_APT_ATTEMPTS=${OMBRIX_APT_ATTEMPTS:-3}
+OMBRIX_APT_PAUSE=${OMBRIX_APT_PAUSE:-20}
+
+# Refreshes apt's package indexes, once per script (and again once an architecture is added).
+# apt-get update fails as a whole when one index fails, though every other one arrived and is
+# usable: it is tried again a few times, and then the set-up goes on with the indexes that did
+# arrive (and older ones apt kept), after one line that names those that failed.
+ombrix_update_indexes() {
+  local architectures log attempt status failed
+  architectures=$(dpkg --print-foreign-architectures | tr '\n' ' ')
+  [ "${OMBRIX_INDEXES_FOR-none}" = "$architectures" ] && return 0
+  log=$(mktemp) || return 1
+  for ((attempt = 1; ; attempt++)); do
+    # The status is apt's, whether or not the caller set pipefail or errexit.
+    if ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q 2>&1 | tee "$log"
+      status=${PIPESTATUS[0]}
+      [ "$status" -eq 0 ]
+    then
+      break
+    fi
+    failed=$(sed -n -E 's/^[EW]: Failed to fetch ([^ ]+) +(.*)$/\1 (\2)/p' "$log" |
+      sed -E 's/ *\[IP: [^]]*\]//' | paste -s -d ';' | sed 's/;/; /g')
+    failed=${failed:-$(grep -m 1 '^E: ' "$log" || echo "apt-get update exited with $status")}
+    if [ "$attempt" -ge "$OMBRIX_APT_ATTEMPTS" ]; then
+      ombrix_say "package indexes that failed $attempt times, going on without them: $failed"
+      break
+    fi
+    ombrix_say "package indexes that failed, trying again in $OMBRIX_APT_PAUSE s: $failed"
+    sleep "$OMBRIX_APT_PAUSE"
+  done
+  rm -f "$log"
+  OMBRIX_INDEXES_FOR=$architectures
+}
+
+# apt's own reason for a failed install, in one line: the first dependency it could not meet,
+# else its first error.
+ombrix_apt_reason() {
+  local reason
+  reason=$(sed -n '/unmet dependencies:/{n;p;q}' "$1" | tr -s ' ' | sed 's/^ //')
+  [ -n "$reason" ] || reason=$(sed -n 's/^E: //p' "$1" | head -n 1)
+  echo "${reason:-apt-get install failed}"
+}
+
+# Installs those of the given Debian packages that are not installed yet. On failure
+# OMBRIX_APT_REASON holds apt's reason. Adds the i386 architecture for packages named *:i386,
+# and remembers that it did (ombrix_forget_i386).
 ombrix_need_packages() {
-  local missing=() pkg
+  local missing=() pkg log status
   for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
       missing+=("$pkg")
@@ -47,9 +94,30 @@ ombrix_need_packages() {
   if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
     ! dpkg --print-foreign-architectures | grep -qx i386; then
     ombrix_as_root dpkg --add-architecture i386 || return 1
+    OMBRIX_ADDED_I386=1
   fi
-  ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q || return 1
-  ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+  ombrix_update_indexes || return 1
+  log=$(mktemp) || return 1
+  if ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" \
+    2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    [ "$status" -ne 0 ]
+  then
+    OMBRIX_APT_REASON=$(ombrix_apt_reason "$log")
+  fi
+  rm -f "$log"
+  return "$status"
+}
+
+# Leaves the machine as it was found: the i386 architecture that this script added goes again
+# when no i386 package was installed after all, or every later apt-get update on the machine
+# would keep asking for its indexes.
+ombrix_forget_i386() {
+  [ "${OMBRIX_ADDED_I386:-0}" -eq 1 ] || return 0
+  dpkg-query -W -f='${Status}\n' '*:i386' 2>/dev/null | grep -q 'install ok installed' && return 0
+  ombrix_as_root dpkg --remove-architecture i386 || return 1
+  OMBRIX_ADDED_I386=0 OMBRIX_INDEXES_FOR=none
+  ombrix_say "removed the i386 architecture again: it was added for wine32, which did not install"
 }
 
 # Configures the preset, from scratch when it is new or when the presets or the toolchain files
@@ -114,9 +182,9 @@ ombrix_choose_windows() {
   case "$bits" in
     "")
       if ombrix_runs_32bit_programs; then
-        bits=32 OMBRIX_WINDOWS_WHY="this machine runs 32-bit programs"
+        ombrix_use_windows 32 "this machine runs 32-bit programs"
       else
-        bits=64 OMBRIX_WINDOWS_WHY="this machine runs no 32-bit programs"
+        ombrix_use_windows 64 "this machine runs no 32-bit programs"
       fi
       ;;
     32)
@@ -125,15 +193,20 @@ ombrix_choose_windows() {
           "(its kernel refuses them); use 64 or leave it unset." >&2
         return 1
       fi
-      OMBRIX_WINDOWS_WHY="OMBRIX_WINDOWS_BITS=32"
+      ombrix_use_windows 32 "OMBRIX_WINDOWS_BITS=32"
       ;;
-    64) OMBRIX_WINDOWS_WHY="OMBRIX_WINDOWS_BITS=64" ;;
+    64) ombrix_use_windows 64 "OMBRIX_WINDOWS_BITS=64" ;;
     *)
       echo "error: OMBRIX_WINDOWS_BITS is '$bits'; it may be 32, 64 or unset." >&2
       return 1
       ;;
   esac
-  if [ "$bits" -eq 32 ]; then
+}
+
+# Sets the variables of ombrix_choose_windows for the 32- or 64-bit build, and why.
+ombrix_use_windows() {
+  OMBRIX_WINDOWS_WHY=$2
+  if [ "$1" -eq 32 ]; then
     OMBRIX_WINDOWS_PRESET=win32 OMBRIX_WINE_NAME=wine OMBRIX_WINE=wine
     OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix wine wine32:i386 xvfb xauth)
   else
@@ -141,6 +214,32 @@ ombrix_choose_windows() {
     OMBRIX_WINDOWS_PRESET=win64 OMBRIX_WINE_NAME=wine64 OMBRIX_WINE=/usr/lib/wine/wine64
     OMBRIX_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
   fi
+}
+
+# Installs what the chosen Windows build needs. Where wine32 cannot be installed (its i386
+# libraries must match their amd64 twins version for version, so one missing i386 index can
+# keep it out for hours), the 64-bit build is taken instead, as on a machine that runs no 32-bit
+# programs, and OMBRIX_WINDOWS_WHY says why; OMBRIX_WINDOWS_BITS=32 insists and fails with
+# apt's reason. Either way an i386 architecture added for nothing is removed again.
+ombrix_need_windows() {
+  if ombrix_need_packages "${OMBRIX_WINDOWS_PACKAGES[@]}"; then
+    ombrix_forget_i386
+    return
+  fi
+  local reason=$OMBRIX_APT_REASON
+  ombrix_forget_i386 || true
+  if [ "$OMBRIX_WINDOWS_PRESET" = win32 ]; then
+    if [ "${OMBRIX_WINDOWS_BITS:-}" = 32 ]; then
+      echo "error: OMBRIX_WINDOWS_BITS=32, but wine32 could not be installed: $reason" >&2
+      return 1
+    fi
+    ombrix_use_windows 64 "wine32 could not be installed: $reason"
+    ombrix_say "taking the 64-bit Windows build: $OMBRIX_WINDOWS_WHY"
+    ombrix_need_packages "${OMBRIX_WINDOWS_PACKAGES[@]}" && return 0
+    reason=$OMBRIX_APT_REASON
+  fi
+  echo "error: the packages of the Windows build could not be installed: $reason" >&2
+  return 1
 }
 
 # Runs a command with Wine ready for the chosen Windows build (ombrix_choose_windows first):
