@@ -3,14 +3,14 @@
 #include <iostream>
 
 #include "cli/console_program.h"
-#include "engine/copy_cleanup.h"
 #include "engine/file_system.h"
+#include "engine/interrupt_cleanup.h"
 
 int main(int argc, char** argv) {
   ombrix::IgnoreFileSizeLimitSignal();
-  ombrix::RemoveCopiesOnInterrupt();
   // A closed standard output is a failed write to report, not a signal that ends the program.
   std::signal(SIGPIPE, SIG_IGN);
+  ombrix::CleanUpOnInterrupt();
   const std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
   return ombrix::RunConsoleProgram(arguments, std::cout, std::cerr);
 }

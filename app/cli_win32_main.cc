@@ -5,11 +5,11 @@
 #include <iostream>
 
 #include "cli/console_program.h"
-#include "engine/copy_cleanup.h"
+#include "engine/interrupt_cleanup.h"
 
 int wmain(int argc, wchar_t** argv) {
   ::SetConsoleOutputCP(CP_UTF8);
-  ombrix::RemoveCopiesOnInterrupt();
+  ombrix::CleanUpOnInterrupt();
   const std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
   return ombrix::RunConsoleProgram(arguments, std::cout, std::cerr);
 }

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/copy_cleanup.h"
 #include "engine/file_system.h"
+#include "engine/interrupt_cleanup.h"
 #include "ui/form.h"
 #include "ui/qt/main_window.h"
 #include "ui/startup_guard.h"
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
   }
   ombrix::IgnoreFileSizeLimitSignal();
-  ombrix::RemoveCopiesOnInterrupt();
+  ombrix::CleanUpOnInterrupt();
   QApplication application(argc, argv);
   ombrix::qt::MainWindow frmMain;
   ombrix::Form_Load(frmMain);  // ends the program when another copy is open

@@ -4,9 +4,13 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstring>
+#include <mutex>
 #include <string>
 
 #include "engine/file_system.h"
+#include "engine/interrupt_cleanup_win32.h"
+#include "engine/patch_error.h"
 #include "engine/win32_error.h"
 
 namespace ombrix {
@@ -164,16 +168,65 @@ std::error_code SetAccessRules(HANDLE file, const std::string& descriptor) {
   return error == ERROR_SUCCESS ? std::error_code() : Win32Error(error);
 }
 
+// The final path of an open file or folder, links followed: "\\?\C:\Programfiler\Ombrix.exe".
+std::error_code FinalPath(HANDLE handle, std::filesystem::path& path) {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return LastWin32Error();
+    if (length < name.size()) {
+      name.resize(length);
+      path = name;
+      return {};
+    }
+    // Too small: `length` is the size needed with the terminating zero (Wine's may leave the
+    // zero out), so the name grows every round.
+    name.resize(std::size_t{length} + 1);
+  }
+}
+
+// Opens `name` in the folder for `access`, never through a link at its end.
+std::error_code OpenIn(const Folder& folder, const std::filesystem::path& name, DWORD access,
+                       DWORD share, File& file) {
+  return Open(folder.path / name, access, share, OPEN_EXISTING,
+              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, file);
+}
+
+std::error_code Identify(HANDLE file, std::uint64_t& volume, std::uint64_t& index) {
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!::GetFileInformationByHandle(file, &data)) return LastWin32Error();
+  volume = data.dwVolumeSerialNumber;
+  index = (std::uint64_t{data.nFileIndexHigh} << 32) | data.nFileIndexLow;
+  return {};
+}
+
+// Whether `other` is the file `file` is: PatchErrc::kFileChanged where it is not.
+std::error_code SameAs(HANDLE file, HANDLE other) {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  std::uint64_t other_volume = 0;
+  std::uint64_t other_index = 0;
+  if (std::error_code error = Identify(file, volume, index);
+      error || (error = Identify(other, other_volume, other_index))) {
+    return error;
+  }
+  return volume == other_volume && index == other_index ? std::error_code()
+                                                        : PatchErrc::kFileChanged;
+}
+
+// A copy's progress routine: a console event cancels the copy.
+DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                            DWORD, HANDLE, HANDLE, void*) {
+  return CopyCancelled() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   std::error_code OpenForReading(const std::filesystem::path& path, File& file) override {
     return Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING,
                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, file);
-  }
-
-  std::error_code OpenForWriting(const std::filesystem::path& path, File& file) override {
-    return Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
-                FILE_ATTRIBUTE_NORMAL, file);
   }
 
   std::error_code Query(const File& file, FileInfo& info) override {
@@ -200,57 +253,72 @@ class Win32FileSystem final : public FileSystem {
     return {};
   }
 
-  std::error_code QueryPath(const std::filesystem::path& path, FileInfo& info) override {
+  std::error_code OpenFolder(const std::filesystem::path& path, const File& file,
+                             Folder& folder) override {
+    // The final path of every file is asked for, not only of a reparse point: under Wine a
+    // Unix symbolic link looks like a plain file, and only its final path tells.
+    std::filesystem::path own;
+    if (const std::error_code error = FinalPath(Handle(file), own)) {
+      // A volume without a drive letter (some network shares): only a link needs one.
+      const DWORD attributes = ::GetFileAttributesW(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return error;
+      }
+      own = std::filesystem::absolute(path);
+    }
+    folder.path = own.parent_path();
+    folder.name = own.filename();
+    // Held without FILE_SHARE_DELETE, the folder cannot be renamed while the run works in it
+    // (Wine lets it be all the same).
+    if (Open(folder.path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+             FILE_FLAG_BACKUP_SEMANTICS, folder.handle)) {
+      if (const std::error_code error = Open(folder.path, 0, kShareAll, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS, folder.handle)) {
+        return error;
+      }
+    }
+    File named;
+    if (const std::error_code error = OpenIn(folder, folder.name, 0, kShareAll, named)) {
+      return error == std::errc::no_such_file_or_directory
+                 ? make_error_code(PatchErrc::kFileRemoved)
+                 : error;
+    }
+    return SameAs(Handle(file), Handle(named));
+  }
+
+  std::error_code QueryIn(const Folder& folder, const std::filesystem::path& name,
+                          FileInfo& info) override {
     File file;
     // Opened for its attributes only: no access asked, so no sharing conflicts with a reader.
-    if (const std::error_code error =
-            Open(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, file)) {
-      return error;
-    }
+    if (const std::error_code error = OpenIn(folder, name, 0, kShareAll, file)) return error;
     return Query(file, info);
   }
 
-  std::error_code ResolveLinks(const std::filesystem::path& path,
-                               std::filesystem::path& resolved) override {
-    // The final path of every file is asked for, not only of a reparse point: under Wine a
-    // Unix symbolic link looks like a plain file, and only its final path tells.
-    File file;
+  std::error_code Assess(const File& file, const Folder& folder, WriteAccess& access) override {
+    // Whether this process may write the file at all: a read-only file, access rules, a
+    // running program that holds it. Both ways of writing keep everything the file has.
+    access = WriteAccess{};
+    File writer;
     if (const std::error_code error =
-            Open(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, file)) {
-      return error;
+            OpenIn(folder, folder.name, GENERIC_WRITE, kShareAll, writer)) {
+      access.refused = error == std::errc::no_such_file_or_directory
+                           ? make_error_code(PatchErrc::kFileRemoved)
+                           : error;
+      return {};
     }
-    std::wstring name(MAX_PATH, L'\0');
-    for (;;) {
-      const DWORD length =
-          ::GetFinalPathNameByHandleW(Handle(file), name.data(), static_cast<DWORD>(name.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-      if (length == 0) {
-        // A volume without a drive letter (some network shares): only a link needs one.
-        const std::error_code error = LastWin32Error();
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-          return error;
-        }
-        resolved = path;
-        return {};
-      }
-      if (length < name.size()) {
-        name.resize(length);
-        break;
-      }
-      // Too small: `length` is the size needed with the terminating zero (Wine's may leave the
-      // zero out), so the name grows every round.
-      name.resize(std::size_t{length} + 1);
-    }
-    resolved = name;
-    return {};
+    return SameAs(Handle(file), Handle(writer));
   }
 
-  // Windows has no append-only folders; a folder that refuses renames says so at the rename.
-  std::error_code CheckFolder(const std::filesystem::path& /*folder*/) override { return {}; }
-  // The rename says whether the process may replace the file.
-  std::error_code CheckWritable(const std::filesystem::path& /*path*/) override { return {}; }
+  std::error_code OpenForWriting(const File& file, const Folder& folder, File& writer) override {
+    if (const std::error_code error =
+            OpenIn(folder, folder.name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, writer)) {
+      return error == std::errc::no_such_file_or_directory
+                 ? make_error_code(PatchErrc::kFileRemoved)
+                 : error;
+    }
+    return SameAs(Handle(file), Handle(writer));
+  }
 
   std::error_code ReadAt(const File& file, std::uint64_t offset, std::span<char> bytes,
                          std::size_t& count) override {
@@ -279,51 +347,47 @@ class Win32FileSystem final : public FileSystem {
     return {};
   }
 
-  std::error_code CreateCopy(const std::filesystem::path& from, const std::filesystem::path& copy,
-                             File& file, bool& filled) override {
-    filled = false;
-    if (!::CopyFileExW(from.c_str(), copy.c_str(), nullptr, nullptr, nullptr,
+  std::error_code CreateCopy(const Folder& folder, const File& /*from*/,
+                             const std::filesystem::path& name, File& copy) override {
+    const std::filesystem::path from = folder.path / folder.name;
+    const std::filesystem::path to = folder.path / name;
+    // Known to the console-event handler before it exists, so that Ctrl+C cancels it (on
+    // Windows; Wine finishes the copy first) and removes it.
+    BOOL* cancel = CopyStarting(to);
+    if (!::CopyFileExW(from.c_str(), to.c_str(), CopyProgress, nullptr, cancel,
                        COPY_FILE_FAIL_IF_EXISTS)) {
-      return LastWin32Error();
+      const std::error_code error = LastWin32Error();
+      CopyEnded(false);
+      return error.value() == ERROR_REQUEST_ABORTED ? make_error_code(PatchErrc::kInterrupted)
+                                                    : error;
     }
+    CopyEnded(true);
     // A read-only file's copy is read-only too; it is made writable to take the three ranges.
-    const DWORD attributes = ::GetFileAttributesW(copy.c_str());
+    const DWORD attributes = ::GetFileAttributesW(to.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      ::SetFileAttributesW(copy.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+      ::SetFileAttributesW(to.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
     }
+    // From here on the copy is known by its handle: renamed and removed through it.
     const std::error_code error =
-        Open(copy, GENERIC_READ | GENERIC_WRITE | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_DELETE,
-             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, file);
+        OpenIn(folder, name, GENERIC_READ | GENERIC_WRITE | WRITE_DAC | DELETE,
+               FILE_SHARE_READ | FILE_SHARE_DELETE, copy);
     if (error) {
-      ::DeleteFileW(copy.c_str());
-      return error;
+      ::DeleteFileW(to.c_str());
+      ForgetCopy();
     }
-    filled = true;
-    return {};
+    return error;
   }
 
-  std::error_code Clone(const File& /*from*/, const File& /*to*/) override {
-    return std::make_error_code(std::errc::not_supported);
+  std::error_code FillCopy(const File& /*from*/, const File& /*copy*/, std::uint64_t /*size*/,
+                           CopyKind& kind) override {
+    kind = CopyKind::kCopied;  // by CopyFileExW, which also clones where the volume can
+    return {};
   }
 
   std::error_code FindData(const File& /*file*/, std::uint64_t offset, std::uint64_t size,
                            std::uint64_t& start, std::uint64_t& end) override {
     start = std::min(offset, size);
     end = size;
-    return {};
-  }
-
-  std::error_code CopyRange(const File& /*from*/, const File& /*to*/, std::uint64_t /*offset*/,
-                            std::uint64_t /*length*/, std::uint64_t& /*copied*/) override {
-    return std::make_error_code(std::errc::not_supported);
-  }
-
-  std::error_code SetSize(const File& file, std::uint64_t size) override {
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!::SetFileInformationByHandle(Handle(file), FileEndOfFileInfo, &end, sizeof(end))) {
-      return LastWin32Error();
-    }
     return {};
   }
 
@@ -367,38 +431,78 @@ class Win32FileSystem final : public FileSystem {
     return std::make_error_code(std::errc::not_supported);
   }
 
-  std::error_code OpenForVerifying(const std::filesystem::path& path, File& file) override {
-    return Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, file);
+  std::error_code OpenForVerifying(const File& copy, File& reader) override {
+    // The copy itself, never its name, opened again to bypass the system's cache.
+    const HANDLE handle =
+        ::ReOpenFile(Handle(copy), GENERIC_READ, kShareAll, FILE_FLAG_NO_BUFFERING);
+    if (handle == INVALID_HANDLE_VALUE) return LastWin32Error();
+    reader.reset(reinterpret_cast<std::intptr_t>(handle));
+    return {};
   }
 
-  std::error_code Replace(const std::filesystem::path& from,
-                          const std::filesystem::path& to) override {
+  std::error_code Replace(const Folder& folder, const std::filesystem::path& /*name*/,
+                          const File& copy) override {
+    const std::filesystem::path target = folder.path / folder.name;
     // Windows refuses to replace a read-only file, and so does this, under Wine too.
-    const DWORD attributes = ::GetFileAttributesW(to.c_str());
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       return Win32Error(ERROR_ACCESS_DENIED);
     }
+    // The copy is renamed through its handle: whatever another program did to its name, only
+    // the copy itself can be moved.
+    const std::wstring& to = target.native();
+    std::string buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t), '\0');
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, to.data(), rename->FileNameLength);
+    const std::unique_lock<std::mutex> step = HoldStep();
     if (RetriedBriefly([&] {
-          return ::MoveFileExW(from.c_str(), to.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+          return ::SetFileInformationByHandle(Handle(copy), FileRenameInfo, rename,
+                                              static_cast<DWORD>(buffer.size()));
         })) {
+      ForgetCopy();
+      // Written through, as MoveFileExW's MOVEFILE_WRITE_THROUGH would.
+      ::FlushFileBuffers(Handle(copy));
       return {};
     }
     const std::error_code error = LastWin32Error();
-    if (error.value() == ERROR_ACCESS_DENIED && HeldOpen(to)) {
+    if (error.value() == ERROR_ACCESS_DENIED && HeldOpen(target)) {
       return Win32Error(ERROR_SHARING_VIOLATION);
     }
     return error;
   }
 
-  std::error_code Remove(const std::filesystem::path& path) override {
-    if (!RetriedBriefly([&] { return ::DeleteFileW(path.c_str()); })) return LastWin32Error();
+  std::error_code Remove(const Folder& folder, const std::filesystem::path& name,
+                         const File& copy) override {
+    const std::unique_lock<std::mutex> step = HoldStep();
+    FILE_DISPOSITION_INFO remove{TRUE};
+    // Through the copy's handle where there is one: gone once the handle closes.
+    const bool removed =
+        copy.is_open()
+            ? RetriedBriefly([&] {
+                return ::SetFileInformationByHandle(Handle(copy), FileDispositionInfo, &remove,
+                                                    sizeof(remove));
+              })
+            : RetriedBriefly([&] { return ::DeleteFileW((folder.path / name).c_str()); });
+    const std::error_code error = removed ? std::error_code() : LastWin32Error();
+    ForgetCopy();
+    return error;
+  }
+
+  std::error_code FlushFolder(const Folder& /*folder*/) override {
+    // The rename was written through.
     return {};
   }
 
-  std::error_code FlushFolder(const std::filesystem::path& /*folder*/) override {
-    // MOVEFILE_WRITE_THROUGH returns only once the move is on the disk.
-    return {};
+  std::error_code Watch(const File& /*file*/, File& /*watch*/) override {
+    return std::make_error_code(std::errc::not_supported);
+  }
+
+  std::error_code WrittenSince(const File& /*watch*/, bool& written) override {
+    written = false;
+    return std::make_error_code(std::errc::not_supported);
   }
 };
 
@@ -424,6 +528,10 @@ bool InUse(std::error_code error) {
 }
 
 bool NotSupported(std::error_code error) { return error == std::errc::not_supported; }
+
+bool NotPermitted(std::error_code error) {
+  return error == std::errc::permission_denied || error == std::errc::read_only_file_system;
+}
 
 void IgnoreFileSizeLimitSignal() {}
 

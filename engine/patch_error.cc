@@ -21,6 +21,16 @@ class Category : public std::error_category {
                "read, as it does the files of /proc; it is no program";
       case PatchErrc::kMountPoint:
         return "it is a mount point, which cannot be replaced by another file";
+      case PatchErrc::kImmutable:
+        return "it is immutable (chattr +i): no one may change it until that flag is removed";
+      case PatchErrc::kAppendOnly:
+        return "it is append-only (chattr +a): no one may change it until that flag is removed";
+      case PatchErrc::kCopyReplaced:
+        return "another program moved or replaced the new copy while it was being written";
+      case PatchErrc::kNotKept:
+        return "the file would not stay as it is otherwise";
+      case PatchErrc::kInterrupted:
+        return "the program was told to end";
     }
     return "unknown error";
   }
@@ -38,9 +48,11 @@ std::error_code make_error_code(PatchErrc error) {
 }
 
 PatchError::PatchError(const std::string& step, const std::filesystem::path& path,
-                       std::error_code reason, TargetState target)
-    : std::filesystem::filesystem_error("cannot " + step, path, reason),
+                       std::error_code reason, TargetState target, const std::string& because)
+    : std::filesystem::filesystem_error("cannot " + step + (because.empty() ? "" : ": " + because),
+                                        path, reason),
       step_(step),
-      target_(target) {}
+      target_(target),
+      because_(because) {}
 
 }  // namespace ombrix

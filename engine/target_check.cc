@@ -120,7 +120,11 @@ std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
   CheckScan scan(images);
   TargetFile target(*settings.files, path);
   target.Scan(scan, settings.buffer_size);
-  return scan.Result();
+  TargetCheck check = scan.Result();
+  if (check.kind == TargetKind::kUnpatched || check.restorable) {
+    check.blocked = target.WhyNotWritable();
+  }
+  return check;
 }
 
 }  // namespace ombrix

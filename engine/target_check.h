@@ -39,11 +39,15 @@ struct TargetCheck {
   std::optional<std::size_t> missing;
   std::optional<std::size_t> overlapped;
   std::optional<std::size_t> overlapped_by;
+  // Where a patch or a restore would complete: the error that would stop this user's run
+  // before it wrote anything (no permission, an immutable file, an identity no way of writing
+  // keeps). Known only for a file on disk.
+  std::optional<PatchError> blocked;
 };
 
-// Reads the file at `path`, exactly as a run would, and tells which texts it holds; writes
-// nothing. Returns std::nullopt where a run would answer InvalidPath; throws PatchError when
-// reading fails after the probe.
+// Reads the file at `path`, exactly as a run would, and tells which texts it holds and whether
+// this user's run could write it; writes nothing. Returns std::nullopt where a run would answer
+// InvalidPath; throws PatchError when reading fails after the probe.
 std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
                                        const RunSettings& settings = {});
 

@@ -1,16 +1,20 @@
-// Reading a target file once, part by part, and replacing its content without ever losing it:
-// the new content is a copy of the file beside it (made by the kernel where it can), with the
-// run's few ranges written over it, given the file's whole identity and checked against what the
-// disk holds; only then is it renamed over the file in one atomic step. Every call goes through
-// a FileSystem.
+// Reading a target file once, part by part, and changing its content without ever losing it or
+// anything else about it. The way is chosen from what it keeps: a new copy of the file beside
+// it, with the run's few ranges written over it, given the file's whole identity and checked
+// against what the disk holds, then renamed over the file in one atomic step, where this user
+// can give a new file all the file has; else the ranges written over the file in place, undone
+// should that fail; else no change, and an error that says what stood in the way. Every call
+// goes through a FileSystem.
 #ifndef OMBRIX_ENGINE_TARGET_FILE_H_
 #define OMBRIX_ENGINE_TARGET_FILE_H_
 
 #include <cstddef>
 #include <filesystem>
-#include <vector>
+#include <optional>
+#include <string>
 
 #include "engine/file_system.h"
+#include "engine/patch_error.h"
 #include "engine/patch_images.h"
 #include "engine/stream_scan.h"
 
@@ -36,51 +40,47 @@ class TargetFile {
   // before its length.
   void Scan(Scanner& scanner, std::size_t buffer_size = kReadBufferSize);
 
+  // The error that Write would meet before writing anything, because of who this user is or
+  // what the file is: no permission, an immutable file, an identity no way of writing keeps.
+  // Writes nothing.
+  std::optional<PatchError> WhyNotWritable();
+
   // Makes the file (the file a symbolic link points to, for a link) hold its bytes with
-  // `replacements` written over them, in order.
+  // `replacements` written over them, in order, and keep its owner, group, permissions,
+  // attributes and flags.
   //
-  // The new copy is created beside the file and filled by a clone where the file system shares
-  // blocks, else by an in-kernel copy, else through memory, keeping holes; the replacements are
-  // written; it is given the file's identity (owner, mode, extended attributes; on Windows
-  // creation time and security descriptor), flushed, read back from the disk and compared, and
-  // then renamed over the file. Where the folder lets no new file be made or renamed, the
-  // replacements are written over the file itself instead, and undone should that fail.
-  //
-  // Throws PatchError naming the failed step. The file then holds its old bytes (unless the
-  // error says otherwise) and no copy is left behind. A file that another program changed or
-  // replaced since it was opened is left as that program made it, and the error says so.
+  // Throws PatchError naming the failed step. The file then holds its old bytes, unless the
+  // error says otherwise (a write in place whose undoing failed too), and no copy is left
+  // behind. A file that another program changed or replaced since it was opened is left as
+  // that program made it, and the error says so.
   void Write(const Replacements& replacements);
 
  private:
+  [[noreturn]] void Fail(std::error_code error, const std::string& step) const;
   void Require(std::error_code error, const std::string& step) const;
-  // Throws the error of a file changed by another program since it was opened.
-  void RequireUnchanged();
-  // The same as Require, where a missing file means that another program removed it.
-  void RequireFound(std::error_code error, const std::string& step) const;
-  void OverwriteInPlace(const std::filesystem::path& target, const Replacements& replacements,
-                        std::error_code not_created);
-  void WriteCopy(const std::filesystem::path& target, File& copy,
-                 const std::filesystem::path& copy_path, bool filled,
-                 const Replacements& replacements);
-  bool FillCopy(const File& copy);
-  void CopyStretch(const File& copy, std::uint64_t start, std::uint64_t end, bool& in_kernel);
-  void GiveIdentity(const File& copy);
-  // Gives `file` back what of `identity` it lost when it was written in place.
-  void GiveBack(const File& file, const std::vector<FileAttribute>& identity);
-  void VerifyCopy(const std::filesystem::path& copy_path, const Replacements& replacements,
-                  bool cloned);
+  // Throws kFileRemoved or kFileChanged where the target's name no longer holds the file as it
+  // was opened, or another program wrote to it since.
+  void RequireUnchanged(const std::string& step);
+  // Opens the file's folder and finds out what this user may do. Throws where nothing may be.
+  WriteAccess Prepare();
+  // The error of a file that neither way of writing would keep as it is.
+  PatchError NotKept(const WriteAccess& access) const;
+  // With `may_fall_back`, returns why the folder refused the new copy, or the copy refused
+  // the file's identity: nothing was changed, and the caller writes in place instead. Throws
+  // every other failure.
+  std::error_code WriteNewCopy(const Replacements& replacements, bool may_fall_back);
+  // `not_copied` is why no new copy was made, for the error where the file does not open for
+  // writing either.
+  void WriteInPlace(const Replacements& replacements, std::error_code not_copied);
 
   FileSystem& files_;
-  std::filesystem::path path_;    // as given
-  std::filesystem::path target_;  // the file it names, links followed, once Write knows it
+  std::filesystem::path path_;  // as given
   File file_;
   FileInfo info_;  // when it was opened
+  File watch_;     // tells of writes by other programs, where the platform can
+  bool written_ = false;
+  Folder folder_;  // once Prepare opened it
 };
-
-// The name a new copy of `target` gets beside it while it is written: the target's name with
-// ".ombrix-patch-" + six characters + ".tmp" appended. A leftover of a killed run may be
-// deleted.
-std::filesystem::path NewCopyName(const std::filesystem::path& target);
 
 }  // namespace ombrix
 

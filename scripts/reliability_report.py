@@ -24,7 +24,13 @@ REAL_FAULTS = [
     ("AppendOnlyFolder", "append-only folder (`chattr +a`): patched in place, no copy left"),
     ("MayNotChange", "a file of root's in a folder open to all, run as an ordinary user"),
     ("ReplacedMeanwhile", "the file replaced meanwhile by another of the same length and times"),
-    ("InterruptWhileTheCopyExists", "SIGINT and SIGTERM while the new copy exists"),
+    ("SignalThatEnds", "twelve signals that end the program, while the copy exists or the file "
+                       "is written in place, and taken by another thread"),
+    ("NameTakenOver", "the new copy's name taken over by the folder's owner (a FIFO, a link)"),
+    ("FolderRenamed", "the target's folder renamed during the run"),
+    ("SharedFolder", "a group member patching root's file in shared and sticky folders"),
+    ("NoWayCanKeep", "an owner's file whose group and set-group-ID bit no way of writing keeps"),
+    ("SameSecond", "another program's change within the same second (ext4, one-second times)"),
     ("InPlaceFailureThatChangedNothing", "an in-place write refused by a file-size limit"),
 ]
 

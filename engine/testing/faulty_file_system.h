@@ -6,91 +6,33 @@
 
 #include <functional>
 #include <optional>
-#include <string_view>
 #include <vector>
 
-#include "engine/file_system.h"
+#include "engine/testing/file_system_wrapper.h"
 
 namespace ombrix::testing {
-
-// The calls of a run, one name for each kind of call on either platform.
-enum class FileCall {
-  kOpenForReading,    // open(O_RDONLY) / CreateFileW(GENERIC_READ)
-  kQueryFile,         // fstat, stat / GetFileInformationByHandle
-  kRead,              // pread / ReadFile
-  kClose,             // close / CloseHandle
-  kResolveLinks,      // realpath / GetFinalPathNameByHandleW, for a symbolic link
-  kCheckFolder,       // the folder's attributes (FS_IOC_GETFLAGS) / (nothing)
-  kCheckWritable,     // faccessat(W_OK) / (nothing)
-  kCreateCopy,        // open(O_CREAT | O_EXCL) / CopyFileExW(COPY_FILE_FAIL_IF_EXISTS)
-  kClone,             // ioctl(FICLONE) / (not supported)
-  kFindData,          // lseek(SEEK_DATA, SEEK_HOLE) / (the whole file is data)
-  kCopyRange,         // copy_file_range / (not supported)
-  kSetSize,           // ftruncate / SetFileInformationByHandle(FileEndOfFileInfo)
-  kWrite,             // pwrite / WriteFile
-  kReadIdentity,      // fstat, flistxattr, fgetxattr / GetFileInformationByHandleEx,
-                      // GetSecurityInfo
-  kSetAttribute,      // fchown, fchmod, fsetxattr / SetFileInformationByHandle, SetSecurityInfo
-  kRemoveAttribute,   // fremovexattr / (never needed)
-  kFlush,             // fsync / FlushFileBuffers
-  kOpenForVerifying,  // open, posix_fadvise(DONTNEED) / CreateFileW(FILE_FLAG_NO_BUFFERING)
-  kReplace,           // rename / MoveFileExW
-  kFlushFolder,       // fsync of the folder / (nothing)
-  kOpenForWriting,    // open(O_RDWR) / CreateFileW(GENERIC_WRITE), to overwrite in place
-};
-
-// The call's name as the tests and their reports print it: "write".
-std::string_view FileCallName(FileCall call);
 
 // Asked before each call whether it is to fail instead of being made.
 using FailDecision = std::function<bool(FileCall)>;
 
 // The real file system, or `base`, with the calls that `fails` picks failing with `error` (an
-// I/O error unless a test chooses another: not_supported makes the kernel's copy fall back).
-// Removing a copy, which only cleans up after a failure, is never made to fail.
-class FaultyFileSystem : public FileSystem {
+// I/O error unless a test chooses another). Removing a copy, which only cleans up after a
+// failure, is never made to fail.
+class FaultyFileSystem : public FileSystemWrapper {
  public:
   explicit FaultyFileSystem(FailDecision fails, FileSystem& base = RealFileSystem())
-      : fails_(std::move(fails)), base_(base) {}
-
-  std::error_code OpenForReading(const std::filesystem::path& path, File& file) override;
-  std::error_code OpenForWriting(const std::filesystem::path& path, File& file) override;
-  std::error_code Query(const File& file, FileInfo& info) override;
-  std::error_code QueryPath(const std::filesystem::path& path, FileInfo& info) override;
-  std::error_code ResolveLinks(const std::filesystem::path& path,
-                               std::filesystem::path& resolved) override;
-  std::error_code CheckFolder(const std::filesystem::path& folder) override;
-  std::error_code CheckWritable(const std::filesystem::path& path) override;
-  std::error_code ReadAt(const File& file, std::uint64_t offset, std::span<char> bytes,
-                         std::size_t& count) override;
-  std::error_code WriteAt(const File& file, std::uint64_t offset, std::span<const char> bytes,
-                          std::size_t& count) override;
-  std::error_code Flush(const File& file) override;
-  std::error_code Close(File& file) override;
-  std::error_code CreateCopy(const std::filesystem::path& from, const std::filesystem::path& copy,
-                             File& file, bool& filled) override;
-  std::error_code Clone(const File& from, const File& to) override;
-  std::error_code FindData(const File& file, std::uint64_t offset, std::uint64_t size,
-                           std::uint64_t& start, std::uint64_t& end) override;
-  std::error_code CopyRange(const File& from, const File& to, std::uint64_t offset,
-                            std::uint64_t length, std::uint64_t& copied) override;
-  std::error_code SetSize(const File& file, std::uint64_t size) override;
-  std::error_code ReadIdentity(const File& file, std::vector<FileAttribute>& identity) override;
-  std::error_code SetAttribute(const File& file, const FileAttribute& attribute) override;
-  std::error_code RemoveAttribute(const File& file, const std::string& name) override;
-  std::error_code OpenForVerifying(const std::filesystem::path& path, File& file) override;
-  std::error_code Replace(const std::filesystem::path& from,
-                          const std::filesystem::path& to) override;
-  std::error_code Remove(const std::filesystem::path& path) override;
-  std::error_code FlushFolder(const std::filesystem::path& folder) override;
+      : FileSystemWrapper(base), fails_(std::move(fails)) {}
 
   std::error_code error = std::make_error_code(std::errc::io_error);
 
- private:
-  bool Fails(FileCall call) { return fails_(call); }
+ protected:
+  std::error_code Before(FileCall call) override {
+    if (call == FileCall::kRemove || !fails_(call)) return {};
+    return error;
+  }
 
+ private:
   FailDecision fails_;
-  FileSystem& base_;
 };
 
 // A FaultyFileSystem for fixtures: nothing fails until a test sets `fails`.

@@ -1,4 +1,4 @@
-#include "engine/target_file.h"
+#include "engine/copy_name.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,179 @@
+// Signals on Linux: one handler for every signal whose default is to end the program. It runs
+// on the thread of the run (another thread that receives the signal hands it over), removes the
+// new copy or undoes the patch in place with calls that are safe in a handler, and then lets the
+// signal do what it would have done.
+#include "engine/interrupt_cleanup_linux.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "engine/interrupt_cleanup.h"
+
+namespace ombrix {
+namespace {
+
+// What a run leaves to be cleaned up; each part is read by the handler only while armed.
+struct Copy {
+  int folder = -1;
+  char name[NAME_MAX + 1] = {};
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+struct Undo {
+  static constexpr std::size_t kMaxRanges = 4;
+  static constexpr std::size_t kMaxBytes = 256;
+  int file = -1;
+  std::size_t count = 0;
+  struct Range {
+    off_t offset;
+    std::size_t size;
+    char bytes[kMaxBytes];
+  } ranges[kMaxRanges] = {};
+};
+
+Copy copy;
+Undo undo;
+std::atomic<bool> copy_armed{false};
+std::atomic<bool> undo_armed{false};
+// The thread that registered them: the one whose steps the handler must not race.
+std::atomic<pid_t> run_thread{0};
+
+struct sigaction previous[NSIG];
+
+constexpr std::string_view kNotUndone =
+    "Interrupted while the file was being patched in place, and its old bytes could not all be "
+    "put back: the file may be partly patched. 'ombrix-patch-cli --restore' makes it whole "
+    "again.\n";
+
+bool WriteAll(int fd, const char* bytes, std::size_t size, off_t offset) {
+  while (size > 0) {
+    const ssize_t written = ::pwrite(fd, bytes, size, offset);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+    offset += written;
+  }
+  return true;
+}
+
+// Only calls that are safe in a signal handler.
+void CleanUp() {
+  if (undo_armed.load(std::memory_order_acquire)) {
+    bool undone = true;
+    for (std::size_t i = 0; i < undo.count; ++i) {
+      const Undo::Range& range = undo.ranges[i];
+      undone = WriteAll(undo.file, range.bytes, range.size, range.offset) && undone;
+    }
+    undone = ::fsync(undo.file) == 0 && undone;
+    if (!undone) (void)!::write(STDERR_FILENO, kNotUndone.data(), kNotUndone.size());
+  }
+  if (copy_armed.load(std::memory_order_acquire)) {
+    // Only the copy itself: not whatever another program may have put under its name.
+    struct stat st;
+    if (::fstatat(copy.folder, copy.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        st.st_dev == copy.device && st.st_ino == copy.inode) {
+      ::unlinkat(copy.folder, copy.name, 0);
+    }
+  }
+}
+
+bool IsFault(int signal, const siginfo_t* info) {
+  // Raised by the processor for this thread's own instruction, not sent by anyone.
+  return info != nullptr && info->si_code > 0 &&
+         (signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE ||
+          signal == SIGTRAP || signal == SIGSYS);
+}
+
+void OnSignal(int signal, siginfo_t* info, void* /*context*/) {
+  const int saved = errno;
+  const pid_t runner = run_thread.load(std::memory_order_acquire);
+  if (runner != 0 && runner != ::gettid() && !IsFault(signal, info)) {
+    // Cleaning up from here would race the run's own next step: the run's thread does it.
+    ::syscall(SYS_tgkill, ::getpid(), runner, signal);
+    errno = saved;
+    return;
+  }
+  CleanUp();
+  // As before this handler: delivered once this handler returns and the signal is unblocked.
+  ::sigaction(signal, &previous[signal], nullptr);
+  ::raise(signal);
+  errno = saved;
+}
+
+// Every signal whose default action ends the program, and that a program may catch.
+template <typename Visit>
+void ForEachEndingSignal(Visit visit) {
+  for (const int signal :
+       {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,
+        SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU,
+        SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS}) {
+    visit(signal);
+  }
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) visit(signal);
+}
+
+}  // namespace
+
+void CleanUpOnInterrupt() {
+  ForEachEndingSignal([](int signal) {
+    struct sigaction now {};
+    if (::sigaction(signal, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) return;
+    if ((now.sa_flags & SA_SIGINFO) != 0 && now.sa_sigaction == OnSignal) return;  // twice
+    previous[signal] = now;
+    struct sigaction action {};
+    action.sa_sigaction = OnSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  });
+}
+
+void RegisterCopy(const File& folder, const std::filesystem::path& name, const File& file) {
+  struct stat st;
+  const std::string& text = name.native();
+  if (text.size() >= sizeof(copy.name) || ::fstat(static_cast<int>(file.native()), &st) != 0) {
+    return;  // no such copy can be made; nothing to remove
+  }
+  copy_armed.store(false, std::memory_order_release);
+  copy.folder = static_cast<int>(folder.native());
+  std::memcpy(copy.name, text.c_str(), text.size() + 1);
+  copy.device = st.st_dev;
+  copy.inode = st.st_ino;
+  run_thread.store(::gettid(), std::memory_order_release);
+  copy_armed.store(true, std::memory_order_release);
+}
+
+void ForgetCopy() { copy_armed.store(false, std::memory_order_release); }
+
+InPlaceUndo::InPlaceUndo(const File& file, const Replacements& replacements,
+                         const std::vector<std::string>& old) {
+  if (replacements.size() > Undo::kMaxRanges) return;
+  for (const std::string& bytes : old) {
+    if (bytes.size() > Undo::kMaxBytes) return;
+  }
+  undo_armed.store(false, std::memory_order_release);
+  undo.file = static_cast<int>(file.native());
+  undo.count = replacements.size();
+  for (std::size_t i = 0; i < replacements.size(); ++i) {
+    undo.ranges[i].offset = static_cast<off_t>(replacements[i].offset);
+    undo.ranges[i].size = old[i].size();
+    std::memcpy(undo.ranges[i].bytes, old[i].data(), old[i].size());
+  }
+  run_thread.store(::gettid(), std::memory_order_release);
+  undo_armed.store(true, std::memory_order_release);
+}
+
+InPlaceUndo::~InPlaceUndo() { undo_armed.store(false, std::memory_order_release); }
+
+}  // namespace ombrix

@@ -1,0 +1,189 @@
+#include "engine/write_access_linux.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <linux/fs.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "engine/patch_error.h"
+
+namespace ombrix {
+namespace {
+
+// The process's effective capabilities: what root may do, or part of it.
+class Capabilities {
+ public:
+  Capabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) == 0) {
+      effective_ = data[0].effective | std::uint64_t{data[1].effective} << 32;
+    }
+  }
+  bool Has(int capability) const { return (effective_ >> capability & 1) != 0; }
+
+ private:
+  std::uint64_t effective_ = 0;
+};
+
+bool InGroup(gid_t group) {
+  if (group == ::getegid()) return true;
+  const int count = ::getgroups(0, nullptr);
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
+  const int got = ::getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
+
+std::string UserName(uid_t user) {
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(user, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+    return found->pw_name;
+  }
+  return "user " + std::to_string(user);
+}
+
+std::string GroupName(gid_t group) {
+  struct group entry;
+  struct group* found = nullptr;
+  char buffer[4096];
+  if (::getgrgid_r(group, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
+    return found->gr_name;
+  }
+  return "group " + std::to_string(group);
+}
+
+std::uint32_t Flags(int fd) {
+  int flags = 0;
+  return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 ? static_cast<std::uint32_t>(flags) : 0;
+}
+
+std::vector<std::string> AttributeNames(int fd) {
+  std::vector<std::string> names;
+  char list[65536];
+  const ssize_t size = ::flistxattr(fd, list, sizeof(list));
+  for (ssize_t at = 0; at < size;) {
+    names.emplace_back(list + at);
+    at += static_cast<ssize_t>(names.back().size()) + 1;
+  }
+  return names;
+}
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Whether this process may set the extended attribute `name` on a file it owns.
+bool MaySet(const std::string& name, const Capabilities& capabilities) {
+  if (name == "security.selinux") return true;  // the copy takes its folder's
+  if (name == "security.capability") return capabilities.Has(CAP_SETFCAP);
+  if (StartsWith(name, "trusted.") || StartsWith(name, "security.")) {
+    return capabilities.Has(CAP_SYS_ADMIN);
+  }
+  return true;  // user.*, system.posix_acl_*: the owner's
+}
+
+std::string Join(const std::vector<std::string>& parts, std::string_view last_separator) {
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text += i + 1 == parts.size() ? last_separator : ", ";
+    text += parts[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::uint32_t CarriedFlags(std::uint32_t flags) {
+  return flags & (FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                  FS_NOATIME_FL | FS_NOTAIL_FL | FS_NOCOW_FL | FS_NOCOMP_FL | FS_DAX_FL);
+}
+
+std::error_code AssessLinux(int file, int folder, const std::string& name, WriteAccess& access) {
+  access = WriteAccess{};
+  struct stat st;
+  struct stat dir;
+  if (::fstat(file, &st) != 0 || ::fstat(folder, &dir) != 0) {
+    return {errno, std::system_category()};
+  }
+  const std::uint32_t flags = Flags(file);
+  if ((flags & FS_IMMUTABLE_FL) != 0) {
+    access.refused = PatchErrc::kImmutable;
+    return {};
+  }
+  if ((flags & FS_APPEND_FL) != 0) {
+    access.refused = PatchErrc::kAppendOnly;
+    return {};
+  }
+  // Permission, a read-only file system, a running program's file (ETXTBSY).
+  if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+    access.refused = {errno, std::system_category()};
+    return {};
+  }
+
+  const Capabilities capabilities;
+  const uid_t user = ::geteuid();
+  const bool owner = st.st_uid == user || capabilities.Has(CAP_FOWNER);
+  const std::vector<std::string> attributes = AttributeNames(file);
+
+  // A new copy: made by this user in the folder, then given all the file has.
+  std::vector<std::string> cannot;
+  std::vector<std::string> not_kept;
+  if ((Flags(folder) & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) {
+    cannot.emplace_back("its folder lets no file be renamed or removed (chattr +a or +i)");
+  } else if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+    cannot.emplace_back("this user may not make files in its folder");
+  } else if ((dir.st_mode & S_ISVTX) != 0 && st.st_uid != user && dir.st_uid != user &&
+             !capabilities.Has(CAP_FOWNER)) {
+    cannot.emplace_back(
+        "its folder is sticky (+t) and neither the folder nor the file belongs to this user");
+  }
+  if (st.st_uid != user && !capabilities.Has(CAP_CHOWN)) {
+    not_kept.push_back("its owner (" + UserName(st.st_uid) + ")");
+  }
+  const gid_t new_group = (dir.st_mode & S_ISGID) != 0 ? dir.st_gid : ::getegid();
+  if (st.st_gid != new_group && !capabilities.Has(CAP_CHOWN) && !InGroup(st.st_gid)) {
+    not_kept.push_back("its group (" + GroupName(st.st_gid) + "), which this user is not in");
+  } else if ((st.st_mode & S_ISGID) != 0 && !capabilities.Has(CAP_FSETID) && !InGroup(st.st_gid)) {
+    not_kept.emplace_back("its set-group-ID bit");
+  }
+  for (const std::string& attribute : attributes) {
+    if (!MaySet(attribute, capabilities)) not_kept.push_back("its attribute " + attribute);
+  }
+  if (CarriedFlags(flags) != 0 && !owner) not_kept.emplace_back("its flags (chattr)");
+  if (!not_kept.empty()) cannot.push_back("a new copy would not keep " + Join(not_kept, " or "));
+  access.copy_falls_short = Join(cannot, "; ");
+
+  // A write in place: the kernel clears the set-ID bits and removes file capabilities on a
+  // write by a process without CAP_FSETID; they are given back where this user may.
+  std::vector<std::string> cleared;
+  if ((st.st_mode & S_ISUID) != 0 && !capabilities.Has(CAP_FSETID) && !owner) {
+    cleared.emplace_back("its set-user-ID bit");
+  }
+  if ((st.st_mode & S_ISGID) != 0 && (st.st_mode & S_IXGRP) != 0 && !capabilities.Has(CAP_FSETID) &&
+      !(owner && InGroup(st.st_gid))) {
+    cleared.emplace_back("its set-group-ID bit");
+  }
+  if (std::count(attributes.begin(), attributes.end(), "security.capability") > 0 &&
+      !capabilities.Has(CAP_SETFCAP)) {
+    cleared.emplace_back("its file capabilities");
+  }
+  if (!cleared.empty()) {
+    access.in_place_falls_short = "a write in place would clear " + Join(cleared, " and ") +
+                                  ", which this user may not give back";
+  }
+  return {};
+}
+
+}  // namespace ombrix

@@ -1,0 +1,26 @@
+// What this process may do with a file on Linux, found without writing anything: whether it may
+// change the file at all, and whether a new copy renamed over it, or a write in place, would
+// keep its owner, group, set-ID bits, attributes and flags. The rules are the kernel's: who may
+// give a file an owner or a group, which writes clear which bits, which attributes need which
+// capability, what a sticky folder allows.
+#ifndef OMBRIX_ENGINE_WRITE_ACCESS_LINUX_H_
+#define OMBRIX_ENGINE_WRITE_ACCESS_LINUX_H_
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+#include "engine/file_system.h"
+
+namespace ombrix {
+
+// The chattr flags a new copy takes over from its target (FS_IOC_GETFLAGS): those a file may
+// carry from its start and its owner may set. Immutable and append-only files are not written.
+std::uint32_t CarriedFlags(std::uint32_t flags);
+
+// Fills `access` for the file open as `file`, named `name` in the folder open as `folder`.
+std::error_code AssessLinux(int file, int folder, const std::string& name, WriteAccess& access);
+
+}  // namespace ombrix
+
+#endif  // OMBRIX_ENGINE_WRITE_ACCESS_LINUX_H_
