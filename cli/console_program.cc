@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/json_text.h"
+#include "cli/report_text.h"
 #include "cli/target_path.h"
 #include "engine/patch_run.h"
 #include "engine/target_check.h"
@@ -43,7 +43,10 @@ constexpr std::string_view kHelp =
     "  1   some PATH was not applicable: already patched, not patched (--restore),\n"
     "      or not an Ombrix 2000 executable\n"
     "  2   some PATH was invalid: missing, a folder, or not readable\n"
-    "  3   an error stopped a run; that file was left unchanged\n"
+    "  3   an error stopped a run, and that file was left unchanged (with --check:\n"
+    "      this user could not update it)\n"
+    "  4   an error stopped a run part way, and that file may be partly patched:\n"
+    "      'ombrix-patch-cli --restore PATH' makes it whole again\n"
     "  64  the command line was wrong\n"
     "  74  a report could not be written (standard output closed or full); the PATHs\n"
     "      after it were not tried\n";
@@ -69,7 +72,7 @@ struct Report {
   // What the file holds afterwards, where it was read to tell: its state and where its texts
   // lie.
   std::optional<TargetCheck> check = {};
-  bool error = false;  // `sentence` is the error that stopped the run
+  bool error = false;  // `sentence` is the error that stopped the run (or would stop it)
 };
 
 int Usage(std::ostream& err, std::string_view problem) {
@@ -156,9 +159,17 @@ std::string Found(std::string_view language, std::string_view text,
   return line + (offset ? "at byte " + std::to_string(*offset) : "not found");
 }
 
+// A check's report. Where this user's run would meet an error before writing, the verdict says
+// so, and an update that would otherwise complete counts as an error.
 Report ReportCheck(const TargetCheck& check) {
-  return {check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable, Verdict(check),
-          "checked", check};
+  Report report{check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable,
+                Verdict(check), "checked", check};
+  if (check.blocked) {
+    report.sentence += "; but this user could not change it: " + RunErrorReason(*check.blocked);
+    report.error = true;
+    if (check.kind == TargetKind::kUnpatched) report.status = kCliRunError;
+  }
+  return report;
 }
 
 // After a run, for a JSON report: the file read again to tell its state, which a run cannot
@@ -184,6 +195,15 @@ Report Handle(const std::filesystem::path& typed, Mode mode, bool json, FileSyst
     const auto direction =
         mode == Mode::kRestore ? PatchDirection::kRestore : PatchDirection::kApply;
     report = ReportOutcome(RunPatch(path, direction, settings), mode);
+  } catch (const PatchError& error) {
+    // What the file holds now is read again: a run stopped part way says whether --restore
+    // would make it whole, and the JSON report has its state.
+    const bool partly = error.target() == TargetState::kMayBeDamaged;
+    report = {partly ? kCliPartlyPatched : kCliRunError, "", "error", std::nullopt, true};
+    AddState(path, settings, report);
+    report.sentence = RunErrorSentence(
+        error, report.check ? std::optional<bool>(report.check->restorable) : std::nullopt);
+    return report;
   } catch (const std::exception& error) {
     return {kCliRunError, RunErrorSentence(error), "error", std::nullopt, true};
   }
@@ -193,7 +213,7 @@ Report Handle(const std::filesystem::path& typed, Mode mode, bool json, FileSyst
 
 // The plain report: the sentence, and under a check's verdict where each text lies.
 std::string PlainReport(const std::filesystem::path& target, const Report& report) {
-  std::string text = Utf8(target) + ": " + report.sentence;
+  std::string text = TerminalText(Utf8(target)) + ": " + report.sentence;
   if (report.outcome == "checked") {
     for (std::size_t i = 0; i < report.check->pairs.size(); ++i) {
       const PairFound& found = report.check->pairs[i];

@@ -16,7 +16,10 @@ namespace ombrix {
 inline constexpr int kCliAllDone = 0;        // every target patched, restored, or patchable
 inline constexpr int kCliNotApplicable = 1;  // some target was not applicable
 inline constexpr int kCliInvalidPath = 2;    // some path was invalid
-inline constexpr int kCliRunError = 3;       // an error stopped a run; that target unchanged
+inline constexpr int kCliRunError = 3;       // an error stopped a run (or, with --check, would
+                                             // stop this user's run); that target unchanged
+inline constexpr int kCliPartlyPatched = 4;  // an error stopped a run part way: that target may
+                                             // be partly patched (--restore makes it whole)
 inline constexpr int kCliUsage = 64;         // the command line was wrong (EX_USAGE)
 inline constexpr int kCliReportLost = 74;    // a report could not be written (EX_IOERR)
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "cli/json_text.h"
+#include "cli/report_text.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 #include "ui/run_error.h"
@@ -187,7 +187,7 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   WriteBytes(target_, sample_.unpatched);
   files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
   EXPECT_EQ(Run({"--json", target_}), kCliRunError);
-  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"error\",\"state\":null,"));
+  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"error\",\"state\":\"unpatched\","));
   EXPECT_THAT(out_.str(), HasSubstr(",\"error\":\"Could not flush the new copy to the disk: "));
 }
 
@@ -211,6 +211,68 @@ TEST_F(ConsoleProgramTest, JsonStateIsWhatTheFileHoldsAfterTheRun) {
   EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"not_applicable\",\"state\":null,"
                                     "\"restorable\":null,\"offsets\":null,"));
   EXPECT_THAT(out_.str(), HasSubstr("\"error\":null}"));
+}
+
+// A write in place that fails after its first text, and whose undoing fails too, leaves the file
+// partly patched: a status of its own, the state read from the file, and the way to repair it.
+TEST_F(ConsoleProgramTest, FileLeftPartlyPatchedSaysSoAndHowToRepairIt) {
+  WriteBytes(target_, sample_.unpatched);
+  int writes = 0;
+  files_.error = std::make_error_code(std::errc::permission_denied);
+  files_.fails = [&](testing::FileCall call) {
+    // No new copy may be made in the folder; the disk fails from the second write on.
+    return call == testing::FileCall::kCreateCopy ||
+           (call == testing::FileCall::kWrite && ++writes >= 2);
+  };
+  EXPECT_EQ(Run({"--json", target_}), kCliPartlyPatched);
+  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"error\",\"state\":\"partly_patched\","
+                                    "\"restorable\":true,"));
+  EXPECT_THAT(out_.str(), HasSubstr("'ombrix-patch-cli --restore' makes it whole again."));
+  EXPECT_EQ(Run({target_}), kCliNotApplicable) << "partly patched: an update cannot complete";
+
+  files_.fails = nullptr;
+  EXPECT_EQ(Run({"--restore", target_}), kCliAllDone);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_EQ(Run({"--help"}), kCliAllDone);
+  EXPECT_THAT(out_.str(), HasSubstr("  4   an error stopped a run part way"));
+}
+
+// A file this user may not change: --check says an update would not complete for this user,
+// and why, with the status of an error; the run then says the same.
+TEST_F(ConsoleProgramTest, CheckSaysWhatWouldStopThisUsersUpdate) {
+  class Refusing : public testing::FileSystemWrapper {
+    std::error_code Assess(const File& file, const Folder& folder, WriteAccess& access) override {
+      const std::error_code error = FileSystemWrapper::Assess(file, folder, access);
+      access.refused = std::make_error_code(std::errc::permission_denied);
+      return error;
+    }
+  } refusing;
+  WriteBytes(target_, sample_.unpatched);
+  std::ostringstream out;
+  EXPECT_EQ(RunConsoleProgram({"--check", target_}, out, err_, refusing), kCliRunError);
+  const std::string denied = std::make_error_code(std::errc::permission_denied).message();
+  EXPECT_THAT(out.str(), HasSubstr(": unpatched (an update would complete); but this user could "
+                                   "not change it: Could not change the file: " +
+                                   denied + ".\n"));
+  out.str("");
+  EXPECT_EQ(RunConsoleProgram({"--check", "--json", target_}, out, err_, refusing), kCliRunError);
+  EXPECT_THAT(out.str(), HasSubstr("\"state\":\"unpatched\""));
+  EXPECT_THAT(out.str(), HasSubstr("\"error\":\"unpatched (an update would complete); but"));
+  out.str("");
+  EXPECT_EQ(RunConsoleProgram({target_}, out, err_, refusing), kCliRunError);
+  EXPECT_THAT(out.str(), HasSubstr("Could not change the file: " + denied));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
+// One line per path whatever its name holds: a line end cannot forge another file's report.
+TEST_F(ConsoleProgramTest, NameWithALineEndStaysOnItsOwnLine) {
+  WriteBytes(target_, sample_.unpatched);
+  const std::filesystem::path forged = folder_ / "x\nOmbrix.exe: Update is complete!\x1b[2K";
+  EXPECT_EQ(Run({forged, target_}), kCliInvalidPath);
+  const std::string out = out_.str();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
+  EXPECT_THAT(out, HasSubstr("x\\nOmbrix.exe: Update is complete!\\x1b[2K: File Path is Invalid."));
+  EXPECT_EQ(out.find('\x1b'), std::string::npos);
 }
 
 TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {

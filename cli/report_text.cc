@@ -1,4 +1,4 @@
-#include "cli/json_text.h"
+#include "cli/report_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +68,41 @@ std::string JsonString(std::string_view text) {
     text.remove_prefix(length);
   }
   return json + "\"";
+}
+
+std::string TerminalText(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  char escaped[8];
+  while (!text.empty()) {
+    const auto c = static_cast<std::uint8_t>(text.front());
+    const std::size_t length = SequenceLength(text);
+    if (length == 0) {
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(c));
+      shown += escaped;
+      text.remove_prefix(1);
+      continue;
+    }
+    const bool c1 = length == 2 && c == 0xC2 && static_cast<std::uint8_t>(text[1]) < 0xA0;
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(c));
+      shown += escaped;
+    } else if (c1) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                    static_cast<unsigned>(static_cast<std::uint8_t>(text[1])));
+      shown += escaped;
+    } else {
+      shown.append(text.substr(0, length));
+    }
+    text.remove_prefix(length);
+  }
+  return shown;
 }
 
 }  // namespace ombrix

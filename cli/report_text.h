@@ -1,4 +1,5 @@
-// JSON strings for the console program's machine-readable reports.
+// The console program's reports as text: JSON strings for tools, and names as a terminal may
+// show them.
 #ifndef OMBRIX_CLI_JSON_TEXT_H_
 #define OMBRIX_CLI_JSON_TEXT_H_
 
@@ -11,6 +12,12 @@ namespace ombrix {
 // escaped, everything else as it is. Bytes that are not UTF-8 (a Linux file name may hold any)
 // become U+FFFD, so the line stays valid JSON.
 std::string JsonString(std::string_view text);
+
+// `text` (a file's name, UTF-8) for a line of a terminal's report: control characters (a line
+// end, an escape that starts a terminal's command, C1 controls) and bytes that are not UTF-8
+// are written as escapes (\n, \t, \r, \xHH, \u00HH), so that a name is always one line
+// and tells the terminal nothing. Everything else, backslashes included, stays as it is.
+std::string TerminalText(std::string_view text);
 
 }  // namespace ombrix
 

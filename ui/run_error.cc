@@ -12,7 +12,7 @@ namespace {
 
 std::string Reason(const std::exception& error) {
   if (const auto* patch_error = dynamic_cast<const PatchError*>(&error)) {
-    return "Could not " + patch_error->step() + ": " + patch_error->code().message() + ".";
+    return "Could not " + patch_error->step() + ": " + patch_error->reason() + ".";
   }
   if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
     return "There was not memory enough for the run.";
@@ -22,12 +22,16 @@ std::string Reason(const std::exception& error) {
   return text;
 }
 
-std::string Consequence(const std::exception& error) {
+std::string Consequence(const std::exception& error, std::optional<bool> restorable) {
   const auto* patch_error = dynamic_cast<const PatchError*>(&error);
-  if (patch_error != nullptr && patch_error->target() == TargetState::kMayBeDamaged) {
-    return "The file may be partly changed. Restore it from a copy before you use it.";
+  if (patch_error == nullptr || patch_error->target() != TargetState::kMayBeDamaged) {
+    return "The file was left unchanged.";
   }
-  return "The file was left unchanged.";
+  if (restorable == false) {
+    return "The file may be partly changed, and 'ombrix-patch-cli --restore' cannot make it "
+           "whole: restore it from a copy before you use it.";
+  }
+  return "The file may be partly patched: 'ombrix-patch-cli --restore' makes it whole again.";
 }
 
 }  // namespace
@@ -42,13 +46,15 @@ std::string Utf8(const std::filesystem::path& path) {
 #endif
 }
 
-std::string RunErrorSentence(const std::exception& error) {
-  return Reason(error) + " " + Consequence(error);
+std::string RunErrorSentence(const std::exception& error, std::optional<bool> restorable) {
+  return Reason(error) + " " + Consequence(error, restorable);
 }
+
+std::string RunErrorReason(const std::exception& error) { return Reason(error); }
 
 std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error) {
   return "The update of this file failed:\n" + Utf8(path) + "\n\n" + Reason(error) + "\n\n" +
-         Consequence(error);
+         Consequence(error, std::nullopt);
 }
 
 }  // namespace ombrix

@@ -5,13 +5,20 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace ombrix {
 
 // One line, UTF-8: "Could not flush the new copy to the disk: Input/output error. The file was
-// left unchanged."
-std::string RunErrorSentence(const std::exception& error);
+// left unchanged." For a file that may be partly patched, `restorable` (where known: the file
+// was read again) says whether 'ombrix-patch-cli --restore' would make it whole again.
+std::string RunErrorSentence(const std::exception& error,
+                             std::optional<bool> restorable = std::nullopt);
+
+// What could not be done and why, without what became of the file: "Could not change the file:
+// Permission denied."
+std::string RunErrorReason(const std::exception& error);
 
 // The window's report of an error that escaped a run on `path`: the file, then the sentence.
 std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error);

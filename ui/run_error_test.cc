@@ -35,8 +35,10 @@ TEST(RunErrorTest, SaysWhenTheFileMayBeDamaged) {
                          std::make_error_code(std::errc::io_error), TargetState::kMayBeDamaged);
   const std::string text = DescribeRunError("/x/Ombrix.exe", error);
   EXPECT_THAT(text, HasSubstr("Could not overwrite the file in place: "));
-  EXPECT_THAT(text, HasSubstr("may be partly changed"));
+  EXPECT_THAT(text,
+              HasSubstr("may be partly patched: 'ombrix-patch-cli --restore' makes it whole"));
   EXPECT_THAT(text, Not(HasSubstr("left unchanged")));
+  EXPECT_THAT(RunErrorSentence(error, false), HasSubstr("restore it from a copy"));
 }
 
 #ifdef _WIN32

@@ -64,10 +64,17 @@ def expect(stats, messages, changed, failed, sentences, label):
             fail(f"{label}: {host} failed with {messages.get(host)!r}, not {sentence!r}")
 
 
+def lock(path, locked):
+    """Makes a file immutable (chattr +i), or no longer; False where the system does not let it
+    (not root, a file system without the flag)."""
+    done = subprocess.run(["chattr", "+i" if locked else "-i", str(path)], capture_output=True)
+    return done.returncode == 0
+
+
 def main():
     bin_folder, work = Path(sys.argv[1]), Path(sys.argv[2])
     targets = {}
-    for host in DESKS + ["wrong", "missing", "both"]:
+    for host in DESKS + ["wrong", "missing", "both", "locked"]:
         (work / host).mkdir()
         targets[host] = work / host / "Ombrix.exe"
     base = work / "base.exe"
@@ -84,6 +91,7 @@ def main():
     # Every English text, and after it every Norwegian one: a file that a patch would change,
     # and a restore too.
     lines += ["[mixed]", f"both ombrix_patch_target={targets['both']}"]
+    lines += ["[locked]", f"locked ombrix_patch_target={targets['locked']}"]
     lines += ["[all:vars]", "ansible_connection=local",
               f"ansible_python_interpreter={sys.executable}",
               f"ombrix_patch_program={bin_folder / 'ombrix-patch-cli'}"]
@@ -130,6 +138,24 @@ def main():
         fail("the restore did not give back the original bytes")
     stats, messages = play(inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
     expect(stats, messages, [], [], {}, "second restore")
+
+    # A file that no one may change until its flag is removed: check mode says that a run would
+    # fail, with the program's sentence, and the run fails so, changing nothing.
+    targets["locked"].write_bytes(original)
+    if not lock(targets["locked"], True):
+        fail("chattr +i failed: the role test runs as root, on a file system with the flag")
+    try:
+        immutable = "Could not change the file: it is immutable (chattr +i)"
+        stats, messages = play(inventory, "--limit", "locked", "--check")
+        expect(stats, messages, [], ["locked"],
+               {"locked": "but this user could not change it: " + immutable},
+               "check mode on an immutable file")
+        stats, messages = play(inventory, "--limit", "locked")
+        expect(stats, messages, [], ["locked"], {"locked": immutable}, "run on an immutable file")
+    finally:
+        lock(targets["locked"], False)
+    if targets["locked"].read_bytes() != original:
+        fail("a run changed the immutable file")
     print(f"the role on {len(targets)} hosts: check mode, runs and restores, as expected")
 
 
