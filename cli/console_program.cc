@@ -24,8 +24,10 @@ constexpr std::string_view kUsage =
 
 constexpr std::string_view kHelp =
     "Turns the three English texts inside the Ombrix 2000 executable at each PATH into\n"
-    "Norwegian, all or nothing, and says for each what happened. The file keeps its length\n"
-    "and is replaced in one step, so it holds either its old or its new content.\n"
+    "Norwegian, all or nothing, and says for each what happened. The file keeps its length,\n"
+    "owner, group, permissions, attributes and flags: it is replaced in one step by a new\n"
+    "copy where this user can give the copy all of them, else patched in place, else left\n"
+    "unchanged with a sentence that says why.\n"
     "\n"
     "  --check     only read each PATH and say which of the texts it holds and where;\n"
     "              never writes\n"
