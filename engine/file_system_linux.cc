@@ -96,9 +96,10 @@ bool CannotHere(int error) {
 }
 
 // The identity's own names for what is not an extended attribute.
-constexpr std::string_view kOwner = "owner";  // user and group
-constexpr std::string_view kFlags = "flags";  // the chattr flags a copy carries over
-constexpr std::string_view kMode = "mode";    // permission bits, set-ID and sticky bits
+constexpr std::string_view kOwner = "owner";        // user and group
+constexpr std::string_view kFlags = "flags";        // the chattr flags a copy carries over
+constexpr std::string_view kProject = "project";    // the project quota's ID (XFS, ext4: chattr -p)
+constexpr std::string_view kMode = kModeAttribute;  // permission bits, set-ID, sticky bits
 // The security label of a new file is its folder's business, as with any tool that writes a
 // file anew and renames it.
 constexpr std::string_view kSecurityLabel = "security.selinux";
@@ -171,6 +172,17 @@ std::error_code SetCarriedFlags(int fd, std::uint32_t wanted) {
   // A file system may take the call and keep only the flags it knows.
   if (const std::error_code error = GetFlags(fd, flags, supported)) return error;
   return CarriedFlags(flags) == CarriedFlags(wanted) ? std::error_code() : PatchErrc::kNotKept;
+}
+
+// Gives the file the project ID `id` (chattr -p), where it has another.
+std::error_code SetProject(int fd, std::uint32_t id) {
+  struct fsxattr project {};
+  if (::ioctl(fd, FS_IOC_FSGETXATTR, &project) != 0) return LastError();
+  if (project.fsx_projid == id) return {};
+  project.fsx_projid = id;
+  if (::ioctl(fd, FS_IOC_FSSETXATTR, &project) != 0) return LastError();
+  if (::ioctl(fd, FS_IOC_FSGETXATTR, &project) != 0) return LastError();
+  return project.fsx_projid == id ? std::error_code() : PatchErrc::kNotKept;
 }
 
 // Blocks every signal while it lives, so that a new copy exists only once it is registered for
@@ -271,6 +283,17 @@ class LinuxFiles final : public FileSystem {
     if (!SameInode(opened, it)) {
       writer = File();
       return PatchErrc::kFileChanged;
+    }
+    // Two runs writing one file in place, a patch and a restore say, would each leave the
+    // other's work half done: one at a time.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(Fd(writer), F_OFD_SETLK, &lock) != 0) {
+      const int error = errno;
+      writer = File();
+      return error == EAGAIN || error == EACCES ? make_error_code(PatchErrc::kLocked)
+                                                : Error(error);
     }
     return {};
   }
@@ -393,12 +416,22 @@ class LinuxFiles final : public FileSystem {
     bool supported = false;
     if (const std::error_code error = GetFlags(Fd(file), flags, supported)) return error;
     if (supported) identity.push_back({std::string(kFlags), Bytes(CarriedFlags(flags))});
+    struct fsxattr project {};
+    if (::ioctl(Fd(file), FS_IOC_FSGETXATTR, &project) == 0) {
+      identity.push_back({std::string(kProject), Bytes(project.fsx_projid)});
+    } else if (!CannotHere(errno)) {
+      return LastError();
+    }
     std::vector<std::string> names;
     if (const std::error_code error = ListAttributes(Fd(file), names)) return error;
     for (const std::string& name : names) {
       if (name == kSecurityLabel) continue;
       std::string value;
-      if (const std::error_code error = GetAttribute(Fd(file), name, value)) return error;
+      const std::error_code error = GetAttribute(Fd(file), name, value);
+      // Listed, but not this user's to read (btrfs lists trusted.* to everyone): a new copy
+      // could not carry it (Assess says so), and a write in place keeps it.
+      if (error == std::errc::no_message_available) continue;
+      if (error) return error;
       identity.push_back({name, std::move(value)});
     }
     identity.push_back({std::string(kMode), Bytes(static_cast<mode_t>(st.st_mode & 07777))});
@@ -420,6 +453,11 @@ class LinuxFiles final : public FileSystem {
       if (st.st_uid == user && st.st_gid == group) return {};  // an ordinary user may not ask
       return Result(::fchown(Fd(file), st.st_uid == user ? static_cast<uid_t>(-1) : user,
                              st.st_gid == group ? static_cast<gid_t>(-1) : group));
+    }
+    if (attribute.name == kProject) {
+      std::uint32_t id = 0;
+      if (!FromBytes(value, id)) return std::make_error_code(std::errc::invalid_argument);
+      return SetProject(Fd(file), id);
     }
     if (attribute.name == kFlags) {
       std::uint32_t flags = 0;

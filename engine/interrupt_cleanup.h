@@ -25,12 +25,14 @@ void CleanUpOnInterrupt();
 // once it is renamed or removed.
 
 // While it lives, the run writes `replacements` over `file` in place, where `old` holds the
-// bytes they replace: an interruption writes those back first (on Windows it lets the writes
-// finish instead), and says so on standard error where it cannot.
+// bytes they replace and `identity` what the file was before (FileSystem::ReadIdentity): an
+// interruption writes those bytes back and gives back what the writes cleared (a set-ID bit, a
+// capability), and says so on standard error where it cannot. On Windows it lets the writes
+// finish instead.
 class InPlaceUndo {
  public:
   InPlaceUndo(const File& file, const Replacements& replacements,
-              const std::vector<std::string>& old);
+              const std::vector<std::string>& old, const std::vector<FileAttribute>& identity);
   ~InPlaceUndo();
   InPlaceUndo(const InPlaceUndo&) = delete;
   InPlaceUndo& operator=(const InPlaceUndo&) = delete;

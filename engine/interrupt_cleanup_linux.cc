@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +40,11 @@ struct Undo {
     std::size_t size;
     char bytes[kMaxBytes];
   } ranges[kMaxRanges] = {};
+  // What the writes may clear: the mode with its set-ID bits, the file capabilities.
+  bool has_mode = false;
+  mode_t mode = 0;
+  std::size_t capability_size = 0;  // 0: none
+  char capability[kMaxBytes] = {};
 };
 
 Copy copy;
@@ -74,6 +80,12 @@ void CleanUp() {
     for (std::size_t i = 0; i < undo.count; ++i) {
       const Undo::Range& range = undo.ranges[i];
       undone = WriteAll(undo.file, range.bytes, range.size, range.offset) && undone;
+    }
+    if (undo.has_mode) undone = ::fchmod(undo.file, undo.mode) == 0 && undone;
+    if (undo.capability_size > 0) {
+      undone = ::fsetxattr(undo.file, kCapabilityAttribute.data(), undo.capability,
+                           undo.capability_size, 0) == 0 &&
+               undone;
     }
     undone = ::fsync(undo.file) == 0 && undone;
     if (!undone) (void)!::write(STDERR_FILENO, kNotUndone.data(), kNotUndone.size());
@@ -157,12 +169,25 @@ void RegisterCopy(const File& folder, const std::filesystem::path& name, const F
 void ForgetCopy() { copy_armed.store(false, std::memory_order_release); }
 
 InPlaceUndo::InPlaceUndo(const File& file, const Replacements& replacements,
-                         const std::vector<std::string>& old) {
+                         const std::vector<std::string>& old,
+                         const std::vector<FileAttribute>& identity) {
   if (replacements.size() > Undo::kMaxRanges) return;
   for (const std::string& bytes : old) {
     if (bytes.size() > Undo::kMaxBytes) return;
   }
   undo_armed.store(false, std::memory_order_release);
+  undo.has_mode = false;
+  undo.capability_size = 0;
+  for (const FileAttribute& attribute : identity) {
+    if (attribute.name == kModeAttribute && attribute.value.size() == sizeof(undo.mode)) {
+      std::memcpy(&undo.mode, attribute.value.data(), sizeof(undo.mode));
+      undo.has_mode = true;
+    } else if (attribute.name == kCapabilityAttribute &&
+               attribute.value.size() <= sizeof(undo.capability)) {
+      std::memcpy(undo.capability, attribute.value.data(), attribute.value.size());
+      undo.capability_size = attribute.value.size();
+    }
+  }
   undo.file = static_cast<int>(file.native());
   undo.count = replacements.size();
   for (std::size_t i = 0; i < replacements.size(); ++i) {

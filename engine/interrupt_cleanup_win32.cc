@@ -63,7 +63,8 @@ std::unique_lock<std::mutex> HoldStep() { return std::unique_lock<std::mutex>(st
 
 // Windows lets the writes in place finish: the handler waits for them, and for their undoing.
 InPlaceUndo::InPlaceUndo(const File& /*file*/, const Replacements& /*replacements*/,
-                         const std::vector<std::string>& /*old*/) {
+                         const std::vector<std::string>& /*old*/,
+                         const std::vector<FileAttribute>& /*identity*/) {
   steps.lock();
 }
 

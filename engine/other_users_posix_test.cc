@@ -6,8 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 
 #include "engine/patch_run.h"
@@ -165,6 +167,34 @@ TEST_F(OtherUsersTest, IdentityNoWayCanKeepLeavesTheFileAloneAndSaysWhy) {
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
   EXPECT_EQ(OwnerAndMode(target_), "65534:4001 1528");
+  EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
+}
+
+// A running program's file, its owner's, in a folder the owner may not write to: only a write in
+// place could patch it, and a running program's file does not open for writing. --check says so
+// beforehand, as the run then does.
+TEST_F(OtherUsersTest, CheckSaysARunningProgramsFileCannotBeWrittenInPlace) {
+  WriteBytes(target_, ReadBytes("/bin/sleep") + sample_.unpatched);
+  Own(target_, kNobody, kNobody, 0755);
+  const pid_t running = ::fork();
+  if (running == 0) {
+    ::execl(target_.c_str(), "Ombrix.exe", "30", nullptr);
+    ::_exit(127);
+  }
+  ::usleep(200'000);
+  const int result = InChild([&] {
+    const std::optional<TargetCheck> check = CheckTarget(target_);
+    if (!check || !check->blocked || !InUse(check->blocked->code())) return 1;
+    try {
+      RunPatch(target_);
+    } catch (const PatchError& error) {
+      return InUse(error.code()) ? 0 : 2;
+    }
+    return 3;
+  });
+  ::kill(running, SIGKILL);
+  ::waitpid(running, nullptr, 0);
+  EXPECT_EQ(result, 0);
   EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
 }
 

@@ -31,6 +31,8 @@ class Category : public std::error_category {
         return "the file would not stay as it is otherwise";
       case PatchErrc::kInterrupted:
         return "the program was told to end";
+      case PatchErrc::kLocked:
+        return "another program is writing it (it holds a lock on the file)";
     }
     return "unknown error";
   }

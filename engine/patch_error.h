@@ -21,6 +21,7 @@ enum class PatchErrc {
   kCopyReplaced,     // another program moved or replaced the new copy while it was written
   kNotKept,          // the run could not keep the file's owner, group, permissions, attributes
   kInterrupted,      // the program was told to end (Ctrl+C) while the run worked
+  kLocked,           // another program holds a lock on the file (another run writing it)
 };
 const std::error_category& PatchCategory();
 std::error_code make_error_code(PatchErrc error);

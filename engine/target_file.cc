@@ -199,6 +199,16 @@ std::error_code TargetFile::WriteNewCopy(const Replacements& replacements, bool 
     RequireUnchanged("replace the file with the new copy");
     const std::error_code error = files_.Replace(folder_, name, copy);
     Require(error, UnlessInUse(error, "replace", "replace the file with the new copy"));
+  } catch (const PatchError& error) {
+    const std::error_code left = files_.Remove(folder_, name, copy);
+    // A copy that is no longer the run's, or no longer there, is not the run's to mention.
+    if (!left || left == PatchErrc::kCopyReplaced || left == std::errc::no_such_file_or_directory) {
+      throw;
+    }
+    throw PatchError(error.step(), path_, error.code(), error.target(),
+                     error.reason() + "; and the new copy " + name.string() +
+                         " beside it could not be removed (" + left.message() +
+                         "): it may be deleted");
   } catch (...) {
     (void)files_.Remove(folder_, name, copy);
     throw;
@@ -213,9 +223,7 @@ void TargetFile::WriteInPlace(const Replacements& replacements, std::error_code 
   File file;
   if (const std::error_code error = files_.OpenForWriting(file_, folder_, file)) {
     if (InUse(error)) Fail(error, "write the file, because it is in use by another program");
-    if (error == PatchErrc::kFileRemoved || error == PatchErrc::kFileChanged) {
-      Fail(error, "write the file");
-    }
+    if (error.category() == PatchCategory()) Fail(error, "write the file");
     if (not_copied) Fail(not_copied, "create a new copy of the file in its folder");
     Fail(error, "open the file for writing");
   }
@@ -230,33 +238,35 @@ void TargetFile::WriteInPlace(const Replacements& replacements, std::error_code 
     std::string& bytes = old_bytes.emplace_back(replacement.image.size(), '\0');
     Require(ReadAllAt(files_, file, replacement.offset, bytes), "read the file");
   }
-  const InPlaceUndo undo_on_interrupt(file, replacements, old_bytes);
+  const InPlaceUndo undo_on_interrupt(file, replacements, old_bytes, identity);
   std::size_t touched = 0;  // replacements written, or partly written
   std::error_code error;
+  std::string step = "overwrite the file in place";
   while (!error && touched < replacements.size()) {
     const Replacement& replacement = replacements[touched++];
     error = WriteAllAt(files_, file, replacement.offset, replacement.image);
   }
   if (!error) error = files_.Flush(file);
+  // The new bytes are on the disk: what the writes cleared is given back (this user may, as
+  // was found out before the first write).
+  if (!error) error = GiveBack(files_, file, identity, step);
   if (!error) {
-    // The new bytes are on the disk. What this user may give back was found out before the
-    // first write; only a failing disk would fail to take it now.
-    std::string step;
-    (void)GiveBack(files_, file, identity, step);
     (void)files_.Close(file);
     return;
   }
-  // Put back what was there, then look: what counts is what the file holds now.
+  // Put back what was there, bytes and identity, then look: what counts is what the file holds
+  // now.
   for (std::size_t i = 0; i < touched; ++i) {
     (void)WriteAllAt(files_, file, replacements[i].offset, old_bytes[i]);
   }
   (void)files_.Flush(file);
-  bool unchanged = true;
+  std::string ignored;
+  bool unchanged = !GiveBack(files_, file, identity, ignored);
   for (std::size_t i = 0; i < touched && unchanged; ++i) {
     std::string now(old_bytes[i].size(), '\0');
     unchanged = !ReadAllAt(files_, file, replacements[i].offset, now) && now == old_bytes[i];
   }
-  throw PatchError("overwrite the file in place", path_, error,
+  throw PatchError(step, path_, error,
                    unchanged ? TargetState::kUnchanged : TargetState::kMayBeDamaged);
 }
 

@@ -25,6 +25,7 @@
 #include "engine/file_system_linux.h"
 #include "engine/interrupt_cleanup.h"
 #include "engine/patch_run.h"
+#include "engine/target_check.h"
 #include "engine/testing/child_process_posix.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/loop_mount_linux.h"
@@ -303,19 +304,22 @@ TEST_F(TargetFilePosixTest, SignalThatEndsTheProgramLeavesTheFileWholeAndNoCopy)
   }
 }
 
-// chattr flags come through the new copy: ext4's no-dump, synchronous and no-access-time, and
-// btrfs's no-copy-on-write, which a file can only take while it is empty.
+// chattr flags come through the new copy: ext4's no-dump, synchronous and no-access-time,
+// btrfs's no-copy-on-write, which a file can only take while it is empty, and XFS's project ID.
 TEST_F(TargetFilePosixTest, ChattrFlagsAreKept) {
   const auto flags_of = [](const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY);
     int flags = 0;
     ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+    struct fsxattr project {};
+    ::ioctl(fd, FS_IOC_FSGETXATTR, &project);
     ::close(fd);
-    return flags;
+    return std::to_string(flags) + " project " + std::to_string(project.fsx_projid);
   };
   for (const auto& [type, flags] :
        {std::pair<std::string, int>{"ext4", FS_NODUMP_FL | FS_SYNC_FL | FS_NOATIME_FL},
-        std::pair<std::string, int>{"btrfs", FS_NOCOW_FL | FS_NODUMP_FL}}) {
+        std::pair<std::string, int>{"btrfs", FS_NOCOW_FL | FS_NODUMP_FL},
+        std::pair<std::string, int>{"xfs", FS_NODUMP_FL}}) {
     LoopMount mount(type);
     if (mount.path().empty()) GTEST_SKIP() << mount.skipped();
     const std::filesystem::path target = mount.path() / "Ombrix.exe";
@@ -325,12 +329,18 @@ TEST_F(TargetFilePosixTest, ChattrFlagsAreKept) {
       ::ioctl(fd, FS_IOC_GETFLAGS, &set);
       set |= flags;
       ASSERT_EQ(::ioctl(fd, FS_IOC_SETFLAGS, &set), 0) << type;
+      if (type == "xfs") {
+        struct fsxattr project {};
+        ::ioctl(fd, FS_IOC_FSGETXATTR, &project);
+        project.fsx_projid = 42;
+        ASSERT_EQ(::ioctl(fd, FS_IOC_FSSETXATTR, &project), 0);
+      }
       ::close(fd);
     }
     std::fstream(target, std::ios::in | std::ios::out | std::ios::binary)
         .write(sample_.unpatched.data(), static_cast<std::streamsize>(sample_.unpatched.size()));
-    const int before = flags_of(target);
-    ASSERT_EQ(before & flags, flags) << type;
+    const std::string before = flags_of(target);
+    ASSERT_NE(before, flags_of(mount.path())) << type;
     EXPECT_EQ(RunPatch(target), PatchOutcome::Completed) << type;
     EXPECT_TRUE(SameBytes(ReadBytes(target), sample_.patched)) << type;
     EXPECT_EQ(flags_of(target), before) << type;
@@ -395,6 +405,60 @@ TEST_F(TargetFilePosixTest, ChangeInTheSameSecondIsAnotherProgramsNotTheDisks) {
   EXPECT_THAT(testing::NamesIn(mount.path()), ElementsAre("Ombrix.exe", "lost+found"));
 }
 
+// A write in place clears a set-user-ID bit; the owner's run gives it back, also where the run
+// fails (a write, or giving the bit back, fails once) or a signal ends it: "unchanged" is true of
+// the mode as well as the bytes.
+TEST_F(TargetFilePosixTest, WriteInPlaceThatFailsOrIsInterruptedGivesBackTheSetUserIdBit) {
+  if (::geteuid() != 0) GTEST_SKIP() << "a file of another user's needs root";
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0755), 0);  // root's: no new copy for nobody
+  enum class Cut { kWriteFails, kGivingBackFails, kSignal };
+  for (const Cut cut : {Cut::kWriteFails, Cut::kGivingBackFails, Cut::kSignal}) {
+    WriteBytes(target_, sample_.unpatched);
+    ASSERT_EQ(::chown(target_.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chmod(target_.c_str(), 04755), 0);
+    const int result = InChild([&] {
+      CleanUpOnInterrupt();
+      int writes = 0;
+      int given = 0;
+      FaultyFileSystem files([&](FileCall call) {
+        if (call == FileCall::kWrite && ++writes == 2 && cut == Cut::kSignal) ::raise(SIGTERM);
+        return (cut == Cut::kWriteFails && call == FileCall::kWrite && writes == 2) ||
+               (cut == Cut::kGivingBackFails && call == FileCall::kSetAttribute && ++given == 1);
+      });
+      try {
+        RunPatch(target_, PatchDirection::kApply, {&files});
+      } catch (const PatchError& error) {
+        return error.target() == TargetState::kUnchanged ? 0 : 1;
+      }
+      return 2;
+    });
+    const int context = static_cast<int>(cut);
+    EXPECT_EQ(result, cut == Cut::kSignal ? -1 : 0) << context;
+    EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched)) << context;
+    EXPECT_EQ(IdentityOf(target_)["mode"], std::to_string(04755)) << context;
+  }
+}
+
+// Two runs writing one file in place at once would each leave the other's work half done: a run
+// finds the file locked and changes nothing.
+TEST_F(TargetFilePosixTest, FileLockedByAnotherWriterInPlaceIsLeftAlone) {
+  WriteBytes(target_, sample_.unpatched);
+  const int held = ::open(target_.c_str(), O_RDWR);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &lock), 0);
+  FaultyFileSystem files([](FileCall call) { return call == FileCall::kCreateCopy; });
+  files.error = std::make_error_code(std::errc::permission_denied);
+  try {
+    RunPatch(target_, PatchDirection::kApply, {&files});
+    ADD_FAILURE() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_EQ(error.code(), make_error_code(PatchErrc::kLocked));
+  }
+  ::close(held);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
 // In a folder where no new file can be made, writes beyond a file-size limit fail before they
 // change anything: the error says the file is unchanged, because it is.
 TEST_F(TargetFilePosixTest, InPlaceFailureThatChangedNothingSaysTheFileIsUnchanged) {
@@ -443,7 +507,9 @@ TEST_F(TargetFilePosixTest, ErrorsNameWhatHappened) {
   EXPECT_EQ(code_of("/proc/self/environ", real), make_error_code(PatchErrc::kLengthUntrue));
 }
 
-TEST_F(TargetFilePosixTest, FileThatIsAMountPointSaysSo) {
+// A file bind-mounted over the target's name: no rename replaces a mount point, so the file
+// shown there is patched in place, and --check says beforehand that it would be.
+TEST_F(TargetFilePosixTest, FileThatIsAMountPointIsPatchedInPlace) {
   WriteBytes(target_, sample_.unpatched);
   WriteBytes(folder_ / "other.exe", sample_.unpatched);
   const int result = InChild(
@@ -454,17 +520,16 @@ TEST_F(TargetFilePosixTest, FileThatIsAMountPointSaysSo) {
                 0) {
           return 77;
         }
-        try {
-          RunPatch(target_);
-        } catch (const PatchError& error) {
-          return error.code() == PatchErrc::kMountPoint ? 0 : 1;
-        }
-        return 2;
+        if (CheckTarget(target_)->blocked) return 1;
+        return RunPatch(target_) == PatchOutcome::Completed && ReadBytes(target_) == sample_.patched
+                   ? 0
+                   : 2;
       },
       /*as_ordinary_user=*/false);
   if (result == 77) GTEST_SKIP() << "a bind mount needs root";
   EXPECT_EQ(result, 0);
-  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_TRUE(SameBytes(ReadBytes(folder_ / "other.exe"), sample_.patched));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched)) << "not mounted out here";
   EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe", "other.exe"));
 }
 

@@ -162,6 +162,11 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
     if (!MaySet(attribute, capabilities)) not_kept.push_back("its attribute " + attribute);
   }
   if (CarriedFlags(flags) != 0 && !owner) not_kept.emplace_back("its flags (chattr)");
+  struct statx mount {};
+  if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &mount) == 0 &&
+      (mount.stx_attributes_mask & mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) {
+    cannot.emplace_back("it is a mount point, which no rename replaces");
+  }
   if (!not_kept.empty()) cannot.push_back("a new copy would not keep " + Join(not_kept, " or "));
   access.copy_falls_short = Join(cannot, "; ");
 
@@ -182,6 +187,16 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
   if (!cleared.empty()) {
     access.in_place_falls_short = "a write in place would clear " + Join(cleared, " and ") +
                                   ", which this user may not give back";
+  } else if (!access.copy_falls_short.empty()) {
+    // The write in place it is: the file must open for writing (a running program's does not,
+    // ETXTBSY). Opening it changes nothing.
+    const int writer =
+        ::openat(folder, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (writer < 0) {
+      access.refused = {errno, std::system_category()};
+    } else {
+      ::close(writer);
+    }
   }
   return {};
 }

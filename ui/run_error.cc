@@ -24,6 +24,10 @@ std::string Reason(const std::exception& error) {
 
 std::string Consequence(const std::exception& error, std::optional<bool> restorable) {
   const auto* patch_error = dynamic_cast<const PatchError*>(&error);
+  if (patch_error != nullptr && (patch_error->code() == PatchErrc::kFileChanged ||
+                                 patch_error->code() == PatchErrc::kFileRemoved)) {
+    return "This run changed nothing; what the other program did stands.";
+  }
   if (patch_error == nullptr || patch_error->target() != TargetState::kMayBeDamaged) {
     return "The file was left unchanged.";
   }
