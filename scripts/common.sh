@@ -48,6 +48,8 @@ ombrix_update_indexes() {
   local architectures log attempt status failed
   architectures=$(dpkg --print-foreign-architectures | tr '\n' ' ')
   [ "${OMBRIX_INDEXES_FOR-none}" = "$architectures" ] && return 0
+  # Without root or sudo no try would do better than the first.
+  ombrix_as_root true || return 1
   log=$(mktemp) || return 1
   for ((attempt = 1; ; attempt++)); do
     # The status is apt's, whether or not the caller set pipefail or errexit.
@@ -85,6 +87,7 @@ ombrix_apt_reason() {
 # and remembers that it did (ombrix_forget_i386).
 ombrix_need_packages() {
   local missing=() pkg log status
+  OMBRIX_APT_REASON=""
   for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
       missing+=("$pkg")
@@ -93,10 +96,16 @@ ombrix_need_packages() {
   ombrix_say "installing ${missing[*]}"
   if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
     ! dpkg --print-foreign-architectures | grep -qx i386; then
-    ombrix_as_root dpkg --add-architecture i386 || return 1
+    if ! ombrix_as_root dpkg --add-architecture i386; then
+      OMBRIX_APT_REASON="the i386 architecture could not be added"
+      return 1
+    fi
     OMBRIX_ADDED_I386=1
   fi
-  ombrix_update_indexes || return 1
+  if ! ombrix_update_indexes; then
+    OMBRIX_APT_REASON="the package indexes could not be updated"
+    return 1
+  fi
   log=$(mktemp) || return 1
   if ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" \
     2>&1 | tee "$log"
@@ -114,7 +123,10 @@ ombrix_need_packages() {
 # would keep asking for its indexes.
 ombrix_forget_i386() {
   [ "${OMBRIX_ADDED_I386:-0}" -eq 1 ] || return 0
-  dpkg-query -W -f='${Status}\n' '*:i386' 2>/dev/null | grep -q 'install ok installed' && return 0
+  # Read whole first: under pipefail, grep -q leaving early would make a long listing fail.
+  local installed
+  installed=$(dpkg-query -W -f='${Status}\n' '*:i386' 2>/dev/null) || true
+  grep -q 'install ok installed' <<<"$installed" && return 0
   ombrix_as_root dpkg --remove-architecture i386 || return 1
   OMBRIX_ADDED_I386=0 OMBRIX_INDEXES_FOR=none
   ombrix_say "removed the i386 architecture again: it was added for wine32, which did not install"
@@ -226,17 +238,18 @@ ombrix_need_windows() {
     ombrix_forget_i386
     return
   fi
-  local reason=$OMBRIX_APT_REASON
+  local reason=${OMBRIX_APT_REASON:-} what="the 32-bit build's packages"
+  grep -q -e wine32 -e ':i386' <<<"$reason" && what=wine32
   ombrix_forget_i386 || true
   if [ "$OMBRIX_WINDOWS_PRESET" = win32 ]; then
     if [ "${OMBRIX_WINDOWS_BITS:-}" = 32 ]; then
-      echo "error: OMBRIX_WINDOWS_BITS=32, but wine32 could not be installed: $reason" >&2
+      echo "error: OMBRIX_WINDOWS_BITS=32, but $what could not be installed: $reason" >&2
       return 1
     fi
-    ombrix_use_windows 64 "wine32 could not be installed: $reason"
+    ombrix_use_windows 64 "$what could not be installed: $reason"
     ombrix_say "taking the 64-bit Windows build: $OMBRIX_WINDOWS_WHY"
     ombrix_need_packages "${OMBRIX_WINDOWS_PACKAGES[@]}" && return 0
-    reason=$OMBRIX_APT_REASON
+    reason=${OMBRIX_APT_REASON:-}
   fi
   echo "error: the packages of the Windows build could not be installed: $reason" >&2
   return 1
