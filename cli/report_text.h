@@ -1,7 +1,7 @@
 // The console program's reports as text: JSON strings for tools, and names as a terminal may
 // show them.
-#ifndef OMBRIX_CLI_JSON_TEXT_H_
-#define OMBRIX_CLI_JSON_TEXT_H_
+#ifndef OMBRIX_CLI_REPORT_TEXT_H_
+#define OMBRIX_CLI_REPORT_TEXT_H_
 
 #include <string>
 #include <string_view>
@@ -21,4 +21,4 @@ std::string TerminalText(std::string_view text);
 
 }  // namespace ombrix
 
-#endif  // OMBRIX_CLI_JSON_TEXT_H_
+#endif  // OMBRIX_CLI_REPORT_TEXT_H_

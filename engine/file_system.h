@@ -4,10 +4,13 @@
 // report failure as an error code and never throw; which calls a run makes, in what order, and
 // what a failure means live in target_file.cc and the files it uses.
 //
-// Only the target's own path is ever opened by name. Every later step works on what is already
-// open: the target's folder, opened once, and the new copy, known by its descriptor (handle):
-// another user who renames the folder or puts something else under the copy's name meanwhile
-// can make a run fail, but never make it write, follow, rename or remove anything but its own.
+// Every step after the target is opened works on what is already open: on Linux the target's
+// folder, opened once, with every name looked up relative to it, and the new copy, known by its
+// descriptor; on Windows, whose calls take whole paths, the folder is held open so that it
+// cannot be renamed meanwhile (Wine lets it be), every name opened in it is checked to be the
+// file expected, and the copy is read back, renamed and removed through its handle. Another user
+// who renames the folder or puts something else under the copy's name can make a run fail, but
+// never make it write, follow, rename or remove anything but its own.
 #ifndef OMBRIX_ENGINE_FILE_SYSTEM_H_
 #define OMBRIX_ENGINE_FILE_SYSTEM_H_
 

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/file_attributes_linux.h"
 #include "engine/file_transfer.h"
 #include "engine/interrupt_cleanup_linux.h"
 #include "engine/patch_error.h"
@@ -88,13 +89,6 @@ std::error_code Transferred(ssize_t result, std::size_t& count) {
   return {};
 }
 
-// Whether a clone or an in-kernel copy failed only because this file system, or this kernel,
-// cannot make one.
-bool CannotHere(int error) {
-  return error == EOPNOTSUPP || error == ENOTTY || error == EXDEV || error == EINVAL ||
-         error == ENOSYS;
-}
-
 // The identity's own names for what is not an extended attribute.
 constexpr std::string_view kOwner = "owner";        // user and group
 constexpr std::string_view kFlags = "flags";        // the chattr flags a copy carries over
@@ -113,50 +107,6 @@ bool FromBytes(std::string_view bytes, T& value) {
   if (bytes.size() != sizeof(value)) return false;
   std::memcpy(&value, bytes.data(), sizeof(value));
   return true;
-}
-
-std::error_code ListAttributes(int fd, std::vector<std::string>& names) {
-  std::string list;
-  for (;;) {
-    const ssize_t size = ::flistxattr(fd, nullptr, 0);
-    if (size < 0) return errno == ENOTSUP ? std::error_code() : LastError();
-    list.resize(static_cast<std::size_t>(size));
-    const ssize_t got = ::flistxattr(fd, list.data(), list.size());
-    if (got >= 0) {
-      list.resize(static_cast<std::size_t>(got));
-      break;
-    }
-    if (errno != ERANGE) return LastError();  // grew meanwhile: ask again
-  }
-  for (std::size_t at = 0; at < list.size();) {
-    const std::size_t end = list.find('\0', at);
-    names.push_back(list.substr(at, end - at));
-    at = end == std::string::npos ? list.size() : end + 1;
-  }
-  return {};
-}
-
-std::error_code GetAttribute(int fd, const std::string& name, std::string& value) {
-  for (;;) {
-    const ssize_t size = ::fgetxattr(fd, name.c_str(), nullptr, 0);
-    if (size < 0) return LastError();
-    value.resize(static_cast<std::size_t>(size));
-    const ssize_t got = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
-    if (got >= 0) {
-      value.resize(static_cast<std::size_t>(got));
-      return {};
-    }
-    if (errno != ERANGE) return LastError();
-  }
-}
-
-// The file's chattr flags; none on a file system without them.
-std::error_code GetFlags(int fd, std::uint32_t& flags, bool& supported) {
-  int value = 0;
-  supported = ::ioctl(fd, FS_IOC_GETFLAGS, &value) == 0;
-  flags = static_cast<std::uint32_t>(value);
-  if (supported || CannotHere(errno)) return {};
-  return LastError();
 }
 
 // Gives the file the carried flags `wanted`, keeping its others.

@@ -299,6 +299,14 @@ class Win32FileSystem final : public FileSystem {
     // Whether this process may write the file at all: a read-only file, access rules, a
     // running program that holds it. Both ways of writing keep everything the file has.
     access = WriteAccess{};
+    // Windows refuses to replace or write a read-only file, and so does this, under Wine (run as
+    // root, which may write anything) too.
+    FileInfo info;
+    if (const std::error_code error = Query(file, info)) return error;
+    if ((info.permissions & FILE_ATTRIBUTE_READONLY) != 0) {
+      access.refused = Win32Error(ERROR_ACCESS_DENIED);
+      return {};
+    }
     File writer;
     if (const std::error_code error =
             OpenIn(folder, folder.name, GENERIC_WRITE, kShareAll, writer)) {
@@ -362,11 +370,7 @@ class Win32FileSystem final : public FileSystem {
                                                     : error;
     }
     CopyEnded(true);
-    // A read-only file's copy is read-only too; it is made writable to take the three ranges.
-    const DWORD attributes = ::GetFileAttributesW(to.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      ::SetFileAttributesW(to.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-    }
+    // (A read-only file, whose copy would be read-only too, is refused by Assess.)
     // From here on the copy is known by its handle: renamed and removed through it.
     const std::error_code error =
         OpenIn(folder, name, GENERIC_READ | GENERIC_WRITE | WRITE_DAC | DELETE,
@@ -443,11 +447,6 @@ class Win32FileSystem final : public FileSystem {
   std::error_code Replace(const Folder& folder, const std::filesystem::path& /*name*/,
                           const File& copy) override {
     const std::filesystem::path target = folder.path / folder.name;
-    // Windows refuses to replace a read-only file, and so does this, under Wine too.
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      return Win32Error(ERROR_ACCESS_DENIED);
-    }
     // The copy is renamed through its handle: whatever another program did to its name, only
     // the copy itself can be moved.
     const std::wstring& to = target.native();

@@ -17,8 +17,9 @@ namespace ombrix {
 
 // Makes every signal that would end the program (on Windows every console event) clean up
 // first, then end it as it would have. Signals that the program was started to ignore stay
-// ignored; a handler already installed (a sanitizer's, say) still runs afterwards. Each
-// program's entry calls it once, before any run, after choosing what it ignores itself.
+// ignored, and a handler already installed (a sanitizer's, say) stays. Each program's entry
+// calls it once, on the thread that runs the runs, before any run, after choosing what it
+// ignores itself.
 void CleanUpOnInterrupt();
 
 // The run's new copy is registered by the file system that makes it (CreateCopy), and forgotten

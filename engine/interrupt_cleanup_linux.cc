@@ -1,7 +1,7 @@
-// Signals on Linux: one handler for every signal whose default is to end the program. It runs
-// on the thread of the run (another thread that receives the signal hands it over), removes the
-// new copy or undoes the patch in place with calls that are safe in a handler, and then lets the
-// signal do what it would have done.
+// Signals on Linux: one handler for every signal that would end the program. It runs on the
+// thread of the run (another thread that receives the signal hands it over), removes the new
+// copy or undoes the patch in place with calls that are safe in a handler, and then lets the
+// signal end the program as it would have.
 #include "engine/interrupt_cleanup_linux.h"
 
 #include <fcntl.h>
@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/file_attributes_linux.h"
 #include "engine/interrupt_cleanup.h"
 
 namespace ombrix {
@@ -54,8 +55,6 @@ std::atomic<bool> undo_armed{false};
 // The thread that registered them: the one whose steps the handler must not race.
 std::atomic<pid_t> run_thread{0};
 
-struct sigaction previous[NSIG];
-
 constexpr std::string_view kNotUndone =
     "Interrupted while the file was being patched in place, and its old bytes could not all be "
     "put back: the file may be partly patched. 'ombrix-patch-cli --restore' makes it whole "
@@ -81,11 +80,21 @@ void CleanUp() {
       const Undo::Range& range = undo.ranges[i];
       undone = WriteAll(undo.file, range.bytes, range.size, range.offset) && undone;
     }
-    if (undo.has_mode) undone = ::fchmod(undo.file, undo.mode) == 0 && undone;
+    // Given back only where a write cleared them: a user who may write the file but does not
+    // own it may not set its mode, and need not.
+    struct stat st;
+    if (undo.has_mode && ::fstat(undo.file, &st) == 0 && (st.st_mode & 07777) != undo.mode) {
+      undone = ::fchmod(undo.file, undo.mode) == 0 && undone;
+    }
     if (undo.capability_size > 0) {
-      undone = ::fsetxattr(undo.file, kCapabilityAttribute.data(), undo.capability,
-                           undo.capability_size, 0) == 0 &&
-               undone;
+      char now[Undo::kMaxBytes];
+      const ssize_t size = ::fgetxattr(undo.file, kCapabilityAttribute.data(), now, sizeof(now));
+      if (size != static_cast<ssize_t>(undo.capability_size) ||
+          std::memcmp(now, undo.capability, undo.capability_size) != 0) {
+        undone = ::fsetxattr(undo.file, kCapabilityAttribute.data(), undo.capability,
+                             undo.capability_size, 0) == 0 &&
+                 undone;
+      }
     }
     undone = ::fsync(undo.file) == 0 && undone;
     if (!undone) (void)!::write(STDERR_FILENO, kNotUndone.data(), kNotUndone.size());
@@ -109,17 +118,23 @@ bool IsFault(int signal, const siginfo_t* info) {
 
 void OnSignal(int signal, siginfo_t* info, void* /*context*/) {
   const int saved = errno;
+  const bool fault = IsFault(signal, info);
   const pid_t runner = run_thread.load(std::memory_order_acquire);
-  if (runner != 0 && runner != ::gettid() && !IsFault(signal, info)) {
-    // Cleaning up from here would race the run's own next step: the run's thread does it.
-    ::syscall(SYS_tgkill, ::getpid(), runner, signal);
+  // Cleaning up from another thread would race the run's own next step: the run's thread does
+  // it (where that thread is gone, this one).
+  if (!fault && runner != 0 && runner != ::gettid() &&
+      ::syscall(SYS_tgkill, ::getpid(), runner, signal) == 0) {
     errno = saved;
     return;
   }
   CleanUp();
-  // As before this handler: delivered once this handler returns and the signal is unblocked.
-  ::sigaction(signal, &previous[signal], nullptr);
-  ::raise(signal);
+  // The signal's default action: for a fault, once this handler returns and the instruction
+  // runs again; for any other signal, once it is unblocked as this handler returns.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  if (!fault) ::raise(signal);
   errno = saved;
 }
 
@@ -138,11 +153,15 @@ void ForEachEndingSignal(Visit visit) {
 }  // namespace
 
 void CleanUpOnInterrupt() {
+  run_thread.store(::gettid(), std::memory_order_release);
   ForEachEndingSignal([](int signal) {
+    // Only where the signal would end the program: one it was started to ignore stays ignored,
+    // and one that has a handler (a profiler's, a sanitizer's) keeps it.
     struct sigaction now {};
-    if (::sigaction(signal, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) return;
-    if ((now.sa_flags & SA_SIGINFO) != 0 && now.sa_sigaction == OnSignal) return;  // twice
-    previous[signal] = now;
+    if (::sigaction(signal, nullptr, &now) != 0 || (now.sa_flags & SA_SIGINFO) != 0 ||
+        now.sa_handler != SIG_DFL) {
+      return;
+    }
     struct sigaction action {};
     action.sa_sigaction = OnSignal;
     action.sa_flags = SA_SIGINFO | SA_RESTART;

@@ -3,7 +3,6 @@
 #define OMBRIX_ENGINE_INTERRUPT_CLEANUP_LINUX_H_
 
 #include <filesystem>
-#include <string_view>
 
 #include "engine/file_system.h"
 
@@ -14,11 +13,6 @@ namespace ombrix {
 void RegisterCopy(const File& folder, const std::filesystem::path& name, const File& copy);
 // The copy was renamed over its target or removed.
 void ForgetCopy();
-
-// The parts of a file's identity (FileSystem::ReadIdentity) that a write in place clears and an
-// interrupted one gives back.
-inline constexpr std::string_view kModeAttribute = "mode";
-inline constexpr std::string_view kCapabilityAttribute = "security.capability";
 
 }  // namespace ombrix
 

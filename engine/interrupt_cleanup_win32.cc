@@ -30,10 +30,16 @@ wchar_t registered[32768];
 BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
   interrupted = true;
   cancel = TRUE;
-  DWORD waited = 0;
-  for (; state == kCopying && waited < kMaxWaitMs; waited += kPollMs) ::Sleep(kPollMs);
+  // Waits, a few seconds at most, until no step is in progress and no copy is being made, and
+  // keeps the steps from going on: the program ends holding them.
   std::unique_lock<std::mutex> step(steps, std::defer_lock);
-  for (; !step.try_lock() && waited < kMaxWaitMs; waited += kPollMs) ::Sleep(kPollMs);
+  for (DWORD waited = 0; waited < kMaxWaitMs; waited += kPollMs) {
+    if (step.try_lock()) {
+      if (state != kCopying) break;
+      step.unlock();
+    }
+    ::Sleep(kPollMs);
+  }
   // The copy is open with FILE_SHARE_DELETE: it goes when the program's handles close.
   if (state == kMade) ::DeleteFileW(registered);
   ::ExitProcess(kEndedByConsoleEvent);
@@ -44,18 +50,21 @@ BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
 void CleanUpOnInterrupt() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 BOOL* CopyStarting(const std::filesystem::path& path) {
+  const std::lock_guard<std::mutex> step(steps);
   const std::wstring& name = path.native();
   if (name.size() < std::size(registered)) {
     std::memcpy(registered, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
   }
-  cancel = interrupted ? TRUE : FALSE;
   state = kCopying;
-  return &cancel;
+  return &cancel;  // FALSE until a console event, which ends the program
 }
 
 bool CopyCancelled() { return interrupted; }
 
-void CopyEnded(bool made) { state = made ? kMade : kNone; }
+void CopyEnded(bool made) {
+  const std::lock_guard<std::mutex> step(steps);
+  state = made ? kMade : kNone;
+}
 
 void ForgetCopy() { state = kNone; }
 

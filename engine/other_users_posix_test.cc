@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <string>
 
+#include "engine/interrupt_cleanup.h"
 #include "engine/patch_run.h"
 #include "engine/target_check.h"
 #include "engine/testing/child_process_posix.h"
@@ -140,6 +142,35 @@ TEST_F(OtherUsersTest, GroupMemberPatchesRootsFileInASharedFolderInPlace) {
     EXPECT_EQ(OwnerAndMode(target_), "0:4000 436") << folder_mode;
     EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
   }
+}
+
+// A member of the group, writing root's file in place, is ended by SIGTERM: the old bytes are
+// put back, and nothing is said about a file that is whole again (the member may not set the
+// file's mode, and need not).
+TEST_F(OtherUsersTest, GroupMemberEndedWhileWritingInPlaceLeavesTheFileWhole) {
+  Own(folder_.path(), 0, kShared, 02775);
+  WriteBytes(target_, sample_.unpatched);
+  Own(target_, 0, kShared, 0664);
+  const std::filesystem::path said =
+      folder_.path().parent_path() / (folder_.path().filename().string() + ".err");
+  InChild(
+      [&] {
+        if (std::freopen(said.c_str(), "w", stderr) == nullptr) return 1;
+        CleanUpOnInterrupt();
+        int writes = 0;
+        FaultyFileSystem files([&](FileCall call) {
+          if (call == FileCall::kWrite && ++writes == 2) ::raise(SIGTERM);
+          return false;
+        });
+        RunPatch(target_, PatchDirection::kApply, {&files});
+        return 0;
+      },
+      true, {kShared});
+  EXPECT_EQ(testing::LastChildSignal(), SIGTERM);
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+  EXPECT_EQ(OwnerAndMode(target_), "0:4000 436");
+  EXPECT_EQ(ReadBytes(said), "");
+  std::filesystem::remove(said);
 }
 
 // The user's own file whose group is one the user is not in, set-group-ID: a new copy could not

@@ -30,6 +30,15 @@ std::error_code CreateBeside(FileSystem& files, const Folder& folder, const File
   return error;
 }
 
+// What NewCopyName appended to the target's name: ".ombrix-patch-XXXXXX.tmp", ASCII.
+std::string CopySuffix(const std::filesystem::path& copy) {
+  const auto& name = copy.native();
+  const std::size_t start = name.rfind(std::filesystem::path(".ombrix-patch-").native());
+  std::string suffix;
+  for (std::size_t at = start; at < name.size(); ++at) suffix += static_cast<char>(name[at]);
+  return suffix;
+}
+
 // The step of an error that, on Windows, may mean that a running program holds the file.
 std::string UnlessInUse(std::error_code error, const std::string& verb, const std::string& step) {
   return InUse(error) ? verb + " the file, because it is in use by another program" : step;
@@ -174,8 +183,9 @@ std::error_code TargetFile::WriteNewCopy(const Replacements& replacements, bool 
     // set-ID bits.
     std::string step;
     if (const std::error_code error = GiveIdentity(files_, file_, copy, step)) {
-      if (may_fall_back && (NotPermitted(error) || error == PatchErrc::kNotKept)) {
-        (void)files_.Remove(folder_, name, copy);
+      // Removed, the copy leaves nothing behind, and the write in place takes over.
+      if (may_fall_back && (NotPermitted(error) || error == PatchErrc::kNotKept) &&
+          !files_.Remove(folder_, name, copy)) {
         return error;
       }
       Fail(error, step);
@@ -194,7 +204,6 @@ std::error_code TargetFile::WriteNewCopy(const Replacements& replacements, bool 
 
     // Done with the file itself: Windows replaces no file that is held open.
     (void)files_.Close(file_);
-    file_ = File();
     // Another program may have changed or replaced the file meanwhile; its change wins.
     RequireUnchanged("replace the file with the new copy");
     const std::error_code error = files_.Replace(folder_, name, copy);
@@ -206,8 +215,8 @@ std::error_code TargetFile::WriteNewCopy(const Replacements& replacements, bool 
       throw;
     }
     throw PatchError(error.step(), path_, error.code(), error.target(),
-                     error.reason() + "; and the new copy " + name.string() +
-                         " beside it could not be removed (" + left.message() +
+                     error.reason() + "; and its new copy beside it (its name with " +
+                         CopySuffix(name) + " appended) could not be removed (" + left.message() +
                          "): it may be deleted");
   } catch (...) {
     (void)files_.Remove(folder_, name, copy);
@@ -238,36 +247,39 @@ void TargetFile::WriteInPlace(const Replacements& replacements, std::error_code 
     std::string& bytes = old_bytes.emplace_back(replacement.image.size(), '\0');
     Require(ReadAllAt(files_, file, replacement.offset, bytes), "read the file");
   }
-  const InPlaceUndo undo_on_interrupt(file, replacements, old_bytes, identity);
-  std::size_t touched = 0;  // replacements written, or partly written
-  std::error_code error;
   std::string step = "overwrite the file in place";
-  while (!error && touched < replacements.size()) {
-    const Replacement& replacement = replacements[touched++];
-    error = WriteAllAt(files_, file, replacement.offset, replacement.image);
+  std::error_code error;
+  TargetState state = TargetState::kUnchanged;
+  {
+    // Until the writes are done or undone, and no longer: the file is closed after it.
+    const InPlaceUndo undo_on_interrupt(file, replacements, old_bytes, identity);
+    std::size_t touched = 0;  // replacements written, or partly written
+    while (!error && touched < replacements.size()) {
+      const Replacement& replacement = replacements[touched++];
+      error = WriteAllAt(files_, file, replacement.offset, replacement.image);
+    }
+    if (!error) error = files_.Flush(file);
+    // The new bytes are on the disk: what the writes cleared is given back (this user may, as
+    // was found out before the first write).
+    if (!error) error = GiveBack(files_, file, identity, step);
+    if (error) {
+      // Put back what was there, bytes and identity, then look: what counts is what the file
+      // holds now.
+      for (std::size_t i = 0; i < touched; ++i) {
+        (void)WriteAllAt(files_, file, replacements[i].offset, old_bytes[i]);
+      }
+      (void)files_.Flush(file);
+      std::string ignored;
+      bool unchanged = !GiveBack(files_, file, identity, ignored);
+      for (std::size_t i = 0; i < touched && unchanged; ++i) {
+        std::string now(old_bytes[i].size(), '\0');
+        unchanged = !ReadAllAt(files_, file, replacements[i].offset, now) && now == old_bytes[i];
+      }
+      if (!unchanged) state = TargetState::kMayBeDamaged;
+    }
   }
-  if (!error) error = files_.Flush(file);
-  // The new bytes are on the disk: what the writes cleared is given back (this user may, as
-  // was found out before the first write).
-  if (!error) error = GiveBack(files_, file, identity, step);
-  if (!error) {
-    (void)files_.Close(file);
-    return;
-  }
-  // Put back what was there, bytes and identity, then look: what counts is what the file holds
-  // now.
-  for (std::size_t i = 0; i < touched; ++i) {
-    (void)WriteAllAt(files_, file, replacements[i].offset, old_bytes[i]);
-  }
-  (void)files_.Flush(file);
-  std::string ignored;
-  bool unchanged = !GiveBack(files_, file, identity, ignored);
-  for (std::size_t i = 0; i < touched && unchanged; ++i) {
-    std::string now(old_bytes[i].size(), '\0');
-    unchanged = !ReadAllAt(files_, file, replacements[i].offset, now) && now == old_bytes[i];
-  }
-  throw PatchError(step, path_, error,
-                   unchanged ? TargetState::kUnchanged : TargetState::kMayBeDamaged);
+  if (error) throw PatchError(step, path_, error, state);
+  (void)files_.Close(file);
 }
 
 }  // namespace ombrix

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "engine/file_attributes_linux.h"
 #include "engine/patch_error.h"
 
 namespace ombrix {
@@ -64,22 +65,6 @@ std::string GroupName(gid_t group) {
   return "group " + std::to_string(group);
 }
 
-std::uint32_t Flags(int fd) {
-  int flags = 0;
-  return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 ? static_cast<std::uint32_t>(flags) : 0;
-}
-
-std::vector<std::string> AttributeNames(int fd) {
-  std::vector<std::string> names;
-  char list[65536];
-  const ssize_t size = ::flistxattr(fd, list, sizeof(list));
-  for (ssize_t at = 0; at < size;) {
-    names.emplace_back(list + at);
-    at += static_cast<ssize_t>(names.back().size()) + 1;
-  }
-  return names;
-}
-
 bool StartsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -87,7 +72,7 @@ bool StartsWith(const std::string& text, std::string_view prefix) {
 // Whether this process may set the extended attribute `name` on a file it owns.
 bool MaySet(const std::string& name, const Capabilities& capabilities) {
   if (name == "security.selinux") return true;  // the copy takes its folder's
-  if (name == "security.capability") return capabilities.Has(CAP_SETFCAP);
+  if (name == kCapabilityAttribute) return capabilities.Has(CAP_SETFCAP);
   if (StartsWith(name, "trusted.") || StartsWith(name, "security.")) {
     return capabilities.Has(CAP_SYS_ADMIN);
   }
@@ -105,11 +90,6 @@ std::string Join(const std::vector<std::string>& parts, std::string_view last_se
 
 }  // namespace
 
-std::uint32_t CarriedFlags(std::uint32_t flags) {
-  return flags & (FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
-                  FS_NOATIME_FL | FS_NOTAIL_FL | FS_NOCOW_FL | FS_NOCOMP_FL | FS_DAX_FL);
-}
-
 std::error_code AssessLinux(int file, int folder, const std::string& name, WriteAccess& access) {
   access = WriteAccess{};
   struct stat st;
@@ -117,7 +97,15 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
   if (::fstat(file, &st) != 0 || ::fstat(folder, &dir) != 0) {
     return {errno, std::system_category()};
   }
-  const std::uint32_t flags = Flags(file);
+  std::uint32_t flags = 0;
+  std::uint32_t folder_flags = 0;
+  bool supported = false;
+  std::vector<std::string> attributes;
+  if (std::error_code error = GetFlags(file, flags, supported);
+      error || (error = GetFlags(folder, folder_flags, supported)) ||
+      (error = ListAttributes(file, attributes))) {
+    return error;
+  }
   if ((flags & FS_IMMUTABLE_FL) != 0) {
     access.refused = PatchErrc::kImmutable;
     return {};
@@ -126,7 +114,7 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
     access.refused = PatchErrc::kAppendOnly;
     return {};
   }
-  // Permission, a read-only file system, a running program's file (ETXTBSY).
+  // Permission, a read-only file system.
   if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
     access.refused = {errno, std::system_category()};
     return {};
@@ -135,12 +123,12 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
   const Capabilities capabilities;
   const uid_t user = ::geteuid();
   const bool owner = st.st_uid == user || capabilities.Has(CAP_FOWNER);
-  const std::vector<std::string> attributes = AttributeNames(file);
+  const bool in_group = InGroup(st.st_gid);
 
   // A new copy: made by this user in the folder, then given all the file has.
   std::vector<std::string> cannot;
   std::vector<std::string> not_kept;
-  if ((Flags(folder) & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) {
+  if ((folder_flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) {
     cannot.emplace_back("its folder lets no file be renamed or removed (chattr +a or +i)");
   } else if (::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
     cannot.emplace_back("this user may not make files in its folder");
@@ -155,7 +143,7 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
   const gid_t new_group = (dir.st_mode & S_ISGID) != 0 ? dir.st_gid : ::getegid();
   if (st.st_gid != new_group && !capabilities.Has(CAP_CHOWN) && !InGroup(st.st_gid)) {
     not_kept.push_back("its group (" + GroupName(st.st_gid) + "), which this user is not in");
-  } else if ((st.st_mode & S_ISGID) != 0 && !capabilities.Has(CAP_FSETID) && !InGroup(st.st_gid)) {
+  } else if ((st.st_mode & S_ISGID) != 0 && !capabilities.Has(CAP_FSETID) && !in_group) {
     not_kept.emplace_back("its set-group-ID bit");
   }
   for (const std::string& attribute : attributes) {
@@ -170,17 +158,19 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
   if (!not_kept.empty()) cannot.push_back("a new copy would not keep " + Join(not_kept, " or "));
   access.copy_falls_short = Join(cannot, "; ");
 
-  // A write in place: the kernel clears the set-ID bits and removes file capabilities on a
-  // write by a process without CAP_FSETID; they are given back where this user may.
+  // A write in place: by a process without CAP_FSETID, the kernel clears the set-user-ID bit,
+  // and the set-group-ID bit where the group may execute the file or (since Linux 6.2) the
+  // writer is not in its group; any write removes file capabilities. What is cleared is given
+  // back where this user may.
   std::vector<std::string> cleared;
   if ((st.st_mode & S_ISUID) != 0 && !capabilities.Has(CAP_FSETID) && !owner) {
     cleared.emplace_back("its set-user-ID bit");
   }
-  if ((st.st_mode & S_ISGID) != 0 && (st.st_mode & S_IXGRP) != 0 && !capabilities.Has(CAP_FSETID) &&
-      !(owner && InGroup(st.st_gid))) {
+  if ((st.st_mode & S_ISGID) != 0 && ((st.st_mode & S_IXGRP) != 0 || !in_group) &&
+      !capabilities.Has(CAP_FSETID) && !(owner && in_group)) {
     cleared.emplace_back("its set-group-ID bit");
   }
-  if (std::count(attributes.begin(), attributes.end(), "security.capability") > 0 &&
+  if (std::count(attributes.begin(), attributes.end(), kCapabilityAttribute) > 0 &&
       !capabilities.Has(CAP_SETFCAP)) {
     cleared.emplace_back("its file capabilities");
   }

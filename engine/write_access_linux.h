@@ -14,10 +14,6 @@
 
 namespace ombrix {
 
-// The chattr flags a new copy takes over from its target (FS_IOC_GETFLAGS): those a file may
-// carry from its start and its owner may set. Immutable and append-only files are not written.
-std::uint32_t CarriedFlags(std::uint32_t flags);
-
 // Fills `access` for the file open as `file`, named `name` in the folder open as `folder`.
 std::error_code AssessLinux(int file, int folder, const std::string& name, WriteAccess& access);
 
