@@ -68,7 +68,7 @@ bool SameInode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Whether `name` in `folder` is the file open as `fd`: 0 if so, kMissing, kOther otherwise.
+// Whether `name` in `folder` is the file open as `fd` (kIt), names nothing, or another file.
 enum class Named { kIt, kMissing, kOther };
 Named NameOf(int folder, const std::filesystem::path& name, int fd) {
   struct stat there;

@@ -216,6 +216,21 @@ std::error_code SameAs(HANDLE file, HANDLE other) {
                                                         : PatchErrc::kFileChanged;
 }
 
+// Opens the target's own name in the folder for `access`, and checks that it is still `file`:
+// PatchErrc::kFileRemoved where the name is gone, kFileChanged where it names another file.
+std::error_code OpenTarget(const File& file, const Folder& folder, DWORD access, DWORD share,
+                           File& opened) {
+  if (const std::error_code error = OpenIn(folder, folder.name, access, share, opened)) {
+    return error == std::errc::no_such_file_or_directory ? make_error_code(PatchErrc::kFileRemoved)
+                                                         : error;
+  }
+  if (const std::error_code error = SameAs(Handle(file), Handle(opened))) {
+    opened = File();
+    return error;
+  }
+  return {};
+}
+
 // A copy's progress routine: a console event cancels the copy.
 DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
                             DWORD, HANDLE, HANDLE, void*) {
@@ -279,12 +294,7 @@ class Win32FileSystem final : public FileSystem {
       }
     }
     File named;
-    if (const std::error_code error = OpenIn(folder, folder.name, 0, kShareAll, named)) {
-      return error == std::errc::no_such_file_or_directory
-                 ? make_error_code(PatchErrc::kFileRemoved)
-                 : error;
-    }
-    return SameAs(Handle(file), Handle(named));
+    return OpenTarget(file, folder, 0, kShareAll, named);
   }
 
   std::error_code QueryIn(const Folder& folder, const std::filesystem::path& name,
@@ -308,24 +318,12 @@ class Win32FileSystem final : public FileSystem {
       return {};
     }
     File writer;
-    if (const std::error_code error =
-            OpenIn(folder, folder.name, GENERIC_WRITE, kShareAll, writer)) {
-      access.refused = error == std::errc::no_such_file_or_directory
-                           ? make_error_code(PatchErrc::kFileRemoved)
-                           : error;
-      return {};
-    }
-    return SameAs(Handle(file), Handle(writer));
+    access.refused = OpenTarget(file, folder, GENERIC_WRITE, kShareAll, writer);
+    return {};
   }
 
   std::error_code OpenForWriting(const File& file, const Folder& folder, File& writer) override {
-    if (const std::error_code error =
-            OpenIn(folder, folder.name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, writer)) {
-      return error == std::errc::no_such_file_or_directory
-                 ? make_error_code(PatchErrc::kFileRemoved)
-                 : error;
-    }
-    return SameAs(Handle(file), Handle(writer));
+    return OpenTarget(file, folder, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, writer);
   }
 
   std::error_code ReadAt(const File& file, std::uint64_t offset, std::span<char> bytes,
