@@ -38,6 +38,10 @@ class Form {
   // front ends do not return from it.
   virtual void EndProgram(int exit_code) = 0;
 
+  // Claims `title` for this copy of the tool until the program ends, in one step that no other
+  // copy can interleave with; false when another running copy holds it. Where no claim can be
+  // made at all, says so on standard error and answers true: the tool then starts unguarded.
+  virtual bool ClaimTitle(std::string_view title) = 0;
   // Whether a top-level window whose title is exactly `title` exists (in any process).
   virtual bool TopLevelWindowExists(std::string_view title) = 0;
 };

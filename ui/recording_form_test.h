@@ -15,13 +15,14 @@ class RecordingForm : public Form {
  public:
   // What happened, one line a step: "show lblWait", "events", "hide lblWait",
   // "message [Title] text (lblWait visible)", "beep", "title <t>", "set title <t>",
-  // "find <t>", "unload", "end <code>".
+  // "claim <t>", "find <t>", "unload", "end <code>".
   std::vector<std::string> steps;
 
   std::filesystem::path path;  // what FilePath answers
   std::string title = "[_ Ombrix 2000 _|";
-  std::set<std::string> other_windows;  // titles of the top-level windows that exist
-  std::function<void()> on_events;      // runs inside ProcessPendingEvents
+  std::set<std::string> other_windows;      // titles of the top-level windows that exist
+  std::set<std::string> claimed_elsewhere;  // titles another running copy holds
+  std::function<void()> on_events;          // runs inside ProcessPendingEvents
   bool wait_visible = false;
 
   std::filesystem::path FilePath() override { return path; }
@@ -48,6 +49,10 @@ class RecordingForm : public Form {
   }
   void Unload() override { steps.push_back("unload"); }
   void EndProgram(int exit_code) override { steps.push_back("end " + std::to_string(exit_code)); }
+  bool ClaimTitle(std::string_view claimed_title) override {
+    steps.push_back("claim " + std::string(claimed_title));
+    return claimed_elsewhere.count(std::string(claimed_title)) == 0;
+  }
   bool TopLevelWindowExists(std::string_view window_title) override {
     steps.push_back("find " + std::string(window_title));
     return other_windows.count(std::string(window_title)) != 0;

@@ -9,15 +9,13 @@ namespace {
 
 int last_signal = 0;
 
-}  // namespace
-
-int InChild(const std::function<int()>& work, bool as_ordinary_user,
-            const std::vector<gid_t>& groups) {
+int RunInChild(const std::function<int()>& work, bool as_ordinary_user,
+               const std::vector<gid_t>& groups, uid_t user) {
   const pid_t child = ::fork();
   if (child == 0) {
     if (as_ordinary_user && ::geteuid() == 0 &&
-        (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(kNobody) != 0 ||
-         ::setuid(kNobody) != 0)) {
+        (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(user) != 0 ||
+         ::setuid(user) != 0)) {
       ::_exit(100);
     }
     ::_exit(work());
@@ -26,6 +24,17 @@ int InChild(const std::function<int()>& work, bool as_ordinary_user,
   ::waitpid(child, &status, 0);
   last_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int InChild(const std::function<int()>& work, bool as_ordinary_user,
+            const std::vector<gid_t>& groups) {
+  return RunInChild(work, as_ordinary_user, groups, kNobody);
+}
+
+int InChildAs(uid_t user, const std::function<int()>& work) {
+  return RunInChild(work, true, {}, user);
 }
 
 int LastChildSignal() { return last_signal; }

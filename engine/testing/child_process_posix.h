@@ -20,6 +20,10 @@ inline constexpr uid_t kNobody = 65534;
 int InChild(const std::function<int()>& work, bool as_ordinary_user = true,
             const std::vector<gid_t>& groups = {});
 
+// Runs `work` in a child process as `user` (in a group of the same number), when the test runs
+// as root; returns what it returned, -1 when the child died of a signal.
+int InChildAs(uid_t user, const std::function<int()>& work);
+
 // The signal that ended the last child InChild ran, or 0 when it ended by itself.
 int LastChildSignal();
 

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -44,13 +45,30 @@ QFont FontOf(const FontDesign& design) {
   return font;
 }
 
+// A push button that Enter presses as Space does while it has the focus, as Windows' buttons
+// do; it is never the default button, so Enter elsewhere in the window does not press it.
+class PushButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (!event->isAutoRepeat()) click();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
+
 QWidget* MakeControl(const ControlDesign& design, QWidget* parent) {
   const QString text = FromUtf8(design.text);
   switch (design.kind) {
     case ControlKind::kTextBox:
       return new QLineEdit(text, parent);
     case ControlKind::kButton: {
-      auto* button = new QPushButton(text, parent);
+      auto* button = new PushButton(text, parent);
       button->setAutoDefault(false);  // Enter in the text box does not press it
       button->setDefault(false);
       return button;
@@ -143,10 +161,7 @@ void MainWindow::Beep() { QApplication::beep(); }
 
 std::string MainWindow::Title() { return windowTitle().toStdString(); }
 
-void MainWindow::SetTitle(std::string_view title) {
-  setWindowTitle(FromUtf8(title));
-  titles_->Claim(title);
-}
+void MainWindow::SetTitle(std::string_view title) { setWindowTitle(FromUtf8(title)); }
 
 void MainWindow::Unload() {
   hide();
@@ -158,6 +173,8 @@ void MainWindow::EndProgram(int exit_code) {
   std::fflush(nullptr);
   std::_Exit(exit_code);
 }
+
+bool MainWindow::ClaimTitle(std::string_view title) { return titles_->Claim(title); }
 
 bool MainWindow::TopLevelWindowExists(std::string_view title) { return titles_->Exists(title); }
 

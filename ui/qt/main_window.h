@@ -28,10 +28,11 @@ class MainWindow : public QWidget, public Form {
   bool loaded() const { return loaded_; }
   QWidget* control(ControlId id) const { return controls_[static_cast<std::size_t>(id)]; }
 
-  // Form: what the start-up guard asks of the window and of the X server.
+  // Form: what the start-up guard asks of the window and of the desktop around it.
   std::string Title() override;
+  bool ClaimTitle(std::string_view title) override;
   bool TopLevelWindowExists(std::string_view title) override;
-  void SetTitle(std::string_view title) override;  // also claims the title where no X runs
+  void SetTitle(std::string_view title) override;
   void Unload() override;
   void Beep() override;
   // Form: what the Update command asks of the window, and both ask to end.

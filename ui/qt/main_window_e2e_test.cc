@@ -1,9 +1,11 @@
 // The real ombrix-patch on the X server of $DISPLAY, started as its own process and looked at
 // from outside, once with no window manager and once under a reparenting one (openbox).
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -20,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/testing/test_files.h"
 #include "ui/form.h"
 #include "ui/form_design.h"
 #include "ui/qt/window_titles.h"
@@ -45,10 +48,22 @@ bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = 15s) {
 class Child {
  public:
   explicit Child(std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Argv(arguments);
     if (::posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  }
+  // Starts the program once the pipe `barrier` is closed: closing its writing end releases
+  // every child waiting on it at the same instant.
+  Child(std::vector<std::string> arguments, const int (&barrier)[2]) {
+    std::vector<char*> argv = Argv(arguments);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(barrier[1]);
+      char byte = 0;
+      while (::read(barrier[0], &byte, 1) > 0) {
+      }
+      ::execve(argv[0], argv.data(), environ);
+      ::_exit(127);
+    }
   }
   // Asks a child that still runs to end, then makes it.
   ~Child() {
@@ -78,6 +93,13 @@ class Child {
   }
 
  private:
+  static std::vector<char*> Argv(std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return argv;
+  }
+
   pid_t pid_ = -1;
   std::optional<int> exit_code_;
 };
@@ -262,6 +284,32 @@ TEST_P(QtEndToEndTest, SecondCopyRefusesWithoutShowingItsWindow) {
   EXPECT_EQ(first.WaitForExit(200ms), std::nullopt);
 }
 
+// Two copies released at the same instant, again and again: one window opens, the other copy
+// refuses, whatever the window manager takes to list the first.
+TEST_P(QtEndToEndTest, OfCopiesStartedAtTheSameInstantOneOpensItsWindow) {
+  for (int round = 0; round < 10; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    int barrier[2];
+    ASSERT_EQ(::pipe2(barrier, O_CLOEXEC), 0);
+    std::optional<Child> copies[2];
+    for (auto& copy : copies) copy.emplace(std::vector<std::string>{ToolPath()}, barrier);
+    ::close(barrier[1]);
+    ::close(barrier[0]);
+    const auto marked = [&](const Child& copy) { return WindowsTitled(copy, kMarkedTitle).size(); };
+    const auto refusing = [&](const Child& copy) {
+      return WindowsTitled(copy, kDesignTitle).size();
+    };
+    ASSERT_TRUE(WaitUntil([&] {
+      return marked(*copies[0]) + refusing(*copies[0]) > 0 &&
+             marked(*copies[1]) + refusing(*copies[1]) > 0;
+    }));
+    ASSERT_EQ(marked(*copies[0]) + marked(*copies[1]), 1u);
+    Child& refused = marked(*copies[0]) == 1 ? *copies[1] : *copies[0];
+    display_.Close(WindowsTitled(refused, kDesignTitle).front());
+    EXPECT_EQ(refused.WaitForExit(), kExitRefused);
+  }
+}
+
 TEST_P(QtEndToEndTest, WindowWithTheUnmarkedTitleDoesNotStopTheTool) {
   display_.CreateWindow(kDesignTitle);
   ASSERT_TRUE(WaitUntil([&] { return titles_->Exists(kDesignTitle); }));
@@ -278,18 +326,65 @@ TEST_P(QtEndToEndTest, ForeignWindowWithTheMarkedTitleStopsTheTool) {
   EXPECT_EQ(tool.WaitForExit(), kExitRefused);
 }
 
-TEST(QtProgramTest, WithoutADisplaySaysSoAndEnds) {
-  const std::string command =
-      "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + ToolPath() + "' 2>&1";
-  FILE* tool = ::popen(command.c_str(), "r");
-  ASSERT_NE(tool, nullptr);
+// What a program wrote on standard error and its exit status, run through the shell.
+std::pair<std::string, int> RunCaptured(const std::string& command) {
+  FILE* tool = ::popen((command + " 2>&1").c_str(), "r");
+  if (tool == nullptr) return {"", -1};
   std::string output;
   char chunk[256];
   while (std::fgets(chunk, sizeof(chunk), tool) != nullptr) output += chunk;
   const int status = ::pclose(tool);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), kExitError);
+  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+}
+
+TEST(QtProgramTest, WithoutADisplaySaysSoAndEnds) {
+  const auto [output, status] =
+      RunCaptured("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + ToolPath() + "'");
+  EXPECT_EQ(status, kExitError);
   EXPECT_THAT(output, ::testing::HasSubstr("no display to open the window on"));
+}
+
+TEST(QtProgramTest, ADisplayThatCannotBeReachedIsNamedAndEndsTheProgram) {
+  const auto [x11, x11_status] =
+      RunCaptured("env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:150 '" + ToolPath() + "'");
+  EXPECT_EQ(x11_status, kExitError);
+  EXPECT_THAT(x11, ::testing::HasSubstr("the X display \":150\" cannot be reached"));
+  const auto [wayland, wayland_status] =
+      RunCaptured("env QT_QPA_PLATFORM='wayland;xcb' WAYLAND_DISPLAY=ombrix-none DISPLAY=:150 '" +
+                  ToolPath() + "'");
+  EXPECT_EQ(wayland_status, kExitError);
+  EXPECT_THAT(wayland, ::testing::ContainsRegex("Wayland display \"ombrix-none\" nor the X "
+                                                "display \":150\" can be reached|plugin"));
+  for (const std::string& output : std::vector<std::string>{x11, wayland}) {
+    EXPECT_THAT(output, ::testing::Not(::testing::HasSubstr("Reinstalling"))) << output;
+  }
+}
+
+// With the window on a platform whose windows no program can list (here "offscreen", as on
+// Wayland), the X server beside it is no guide: the per-user claim decides.
+TEST(QtProgramTest, WhereNoWindowListIsSeenTheClaimAloneDecides) {
+  testing::TempFolder runtime;
+  ::chmod(runtime.path().c_str(), 0700);
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  Child first({ToolPath()});
+  const auto held = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(runtime.path())) {
+      const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+      const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+      ::close(fd);
+      if (taken) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil(held)) << "the first copy holds no claim";
+  Child second({ToolPath()});
+  EXPECT_EQ(second.WaitForExit(1s), std::nullopt) << "the refusal waits to be dismissed";
+  ::kill(first.pid(), SIGKILL);
+  first.WaitForExit();
+  EXPECT_FALSE(held()) << "the second copy passed the guard";
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, QtEndToEndTest, ::testing::Bool(),

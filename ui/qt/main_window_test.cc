@@ -27,8 +27,8 @@ using ::testing::HasSubstr;
 // Finds no other window and claims nothing.
 class NoWindows : public WindowTitles {
  public:
+  bool Claim(std::string_view) override { return true; }
   bool Exists(std::string_view) override { return false; }
-  void Claim(std::string_view) override {}
 };
 
 // The window, with the end of the program noted instead of carried out.
@@ -155,13 +155,19 @@ TEST_F(QtMainWindowTest, KeyboardFocusStartsInTheBoxAndTabMovesToTheButtonAndBac
   EXPECT_EQ(QApplication::focusWidget(), button);
 }
 
-TEST_F(QtMainWindowTest, EnterInTheBoxDoesNotPressTheButton) {
+TEST_F(QtMainWindowTest, EnterPressesTheFocusedButtonButNotFromTheBox) {
   window_.ShowCentred();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
   BoxWatcher watcher(window_.control(ControlId::lblWait));
   QTest::keyClick(Control<QLineEdit>(ControlId::txtFilePath), Qt::Key_Return);
   QTest::qWait(100);
   EXPECT_TRUE(watcher.seen.empty());
+
+  QTest::keyClick(&window_, Qt::Key_Tab);
+  QTest::keyClick(Control<QPushButton>(ControlId::cmdUpdate), Qt::Key_Return);
+  QTest::keyClick(Control<QPushButton>(ControlId::cmdUpdate), Qt::Key_Enter, Qt::KeypadModifier);
+  ASSERT_EQ(watcher.seen.size(), 2u);
+  EXPECT_EQ(watcher.seen[0].text, kInvalidPathMessage.text);  // the box is empty
 }
 
 TEST_F(QtMainWindowTest, MissingFileHidesTheLabelBeforeItsMessageThenACorrectedPathPatches) {
@@ -250,35 +256,6 @@ TEST_F(QtMainWindowTest, WindowsPathsAreLookedUpInTheWinePrefix) {
   EXPECT_EQ(window_.FilePath(),
             prefix / "dosdevices" / "c:" / "Programfiler" / "Ombrix" / "Ombrix.exe");
   ::unsetenv("WINEPREFIX");
-}
-
-TEST(QtStartupGuardTest, MarkingTheTitleClaimsIt) {
-  class Recording : public NoWindows {
-   public:
-    explicit Recording(std::vector<std::string>& claims) : claims_(claims) {}
-    void Claim(std::string_view title) override { claims_.emplace_back(title); }
-
-   private:
-    std::vector<std::string>& claims_;
-  };
-  std::vector<std::string> claims;
-  MainWindow window(std::make_unique<Recording>(claims));
-  window.SetTitle("[_ Ombrix 2000 _| ");
-  EXPECT_THAT(claims, ElementsAre("[_ Ombrix 2000 _| "));
-  EXPECT_EQ(Utf8(window.windowTitle()), "[_ Ombrix 2000 _| ");
-}
-
-TEST(LockedWindowTitlesTest, ClaimedTitleExistsForOthersUntilItsHolderGoes) {
-  testing::TempFolder folder;
-  LockedWindowTitles other(folder.path());
-  {
-    LockedWindowTitles first(folder.path());
-    EXPECT_FALSE(other.Exists("[_ Ombrix 2000 _| "));
-    first.Claim("[_ Ombrix 2000 _| ");
-    EXPECT_TRUE(other.Exists("[_ Ombrix 2000 _| "));
-    EXPECT_FALSE(other.Exists("[_ Ombrix 2000 _|"));
-  }
-  EXPECT_FALSE(other.Exists("[_ Ombrix 2000 _| "));
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // The X11 look-up, with libxcb (on which Qt's own X11 platform runs).
 #include <xcb/xcb.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "ui/qt/window_titles.h"
+#include "ui/startup_guard.h"
 
 namespace ombrix::qt {
 namespace {
@@ -43,6 +45,12 @@ struct X11WindowTitles::Connection {
 
   ~Connection() {
     if (xcb != nullptr) xcb_disconnect(xcb);
+  }
+
+  xcb_window_t SelectionOwner(xcb_atom_t selection) const {
+    const auto reply =
+        Own(xcb_get_selection_owner_reply(xcb, xcb_get_selection_owner(xcb, selection), nullptr));
+    return reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
   }
 
   xcb_atom_t Atom(const char* name) const {
@@ -124,5 +132,37 @@ std::vector<std::uint32_t> X11WindowTitles::Find(std::string_view title) {
 }
 
 bool X11WindowTitles::Exists(std::string_view title) { return !Find(title).empty(); }
+
+bool X11WindowTitles::Claim(std::string_view title) {
+  xcb_connection_t* xcb = connection_->xcb;
+  const xcb_atom_t selection = connection_->Atom(ClaimName(title).c_str());
+  xcb_window_t current = XCB_WINDOW_NONE;
+  const xcb_window_t owner = xcb_generate_id(xcb);
+  if (selection != XCB_ATOM_NONE) {
+    // A window that is never mapped stands for this copy as the owner.
+    xcb_create_window(xcb, 0, owner, connection_->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    // With the server grabbed, no other client's request runs between the look and the
+    // taking: setting an owner would otherwise take the selection from a copy that has just
+    // passed.
+    xcb_grab_server(xcb);
+    current = connection_->SelectionOwner(selection);
+    if (current == XCB_WINDOW_NONE) {
+      xcb_set_selection_owner(xcb, owner, selection, XCB_CURRENT_TIME);
+      current = connection_->SelectionOwner(selection);
+    }
+    xcb_ungrab_server(xcb);
+    xcb_flush(xcb);
+  }
+  if (selection == XCB_ATOM_NONE || current == XCB_WINDOW_NONE ||
+      xcb_connection_has_error(xcb) != 0) {
+    std::fputs(
+        "ombrix-patch: the X server did not let this copy mark itself as running; a "
+        "second copy of the tool will not be stopped.\n",
+        stderr);
+    return true;
+  }
+  return current == owner;
+}
 
 }  // namespace ombrix::qt

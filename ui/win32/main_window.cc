@@ -8,6 +8,7 @@
 
 #include "engine/win32_error.h"
 #include "engine/win32_text.h"
+#include "ui/startup_guard.h"
 #include "ui/win32/resources/resource.h"
 
 namespace ombrix::win32 {
@@ -151,6 +152,7 @@ MainWindow::~MainWindow() {
     shown_ = false;  // no WM_QUIT for a window destroyed with its owner
     ::DestroyWindow(hwnd_);
   }
+  if (claim_ != nullptr) ::CloseHandle(claim_);
 }
 
 void MainWindow::CreateControls() {
@@ -327,6 +329,25 @@ void MainWindow::Unload() {
 }
 
 void MainWindow::EndProgram(int exit_code) { ::ExitProcess(static_cast<UINT>(exit_code)); }
+
+bool MainWindow::ClaimTitle(std::string_view title) {
+  // The first copy creates the mutex; Windows removes it with the last handle to it, however
+  // the process that held it ended.
+  const std::wstring name = L"Local\\" + WideFromUtf8(ClaimName(title));
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD error = ::GetLastError();
+  if (mutex == nullptr) {
+    // A copy run as administrator made it, and this one may not open it; any other failure
+    // leaves the window look-up alone to decide.
+    return error != ERROR_ACCESS_DENIED;
+  }
+  if (error == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(mutex);
+    return false;
+  }
+  claim_ = mutex;
+  return true;
+}
 
 bool MainWindow::TopLevelWindowExists(std::string_view title) {
   // FindWindowA takes the title in the system's ANSI code page.

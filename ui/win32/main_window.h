@@ -42,6 +42,8 @@ class MainWindow : public Form {
   void SetTitle(std::string_view title) override;
   void Unload() override;
   [[noreturn]] void EndProgram(int exit_code) override;
+  // A mutex named after the title in this session's namespace, held while the window lives.
+  bool ClaimTitle(std::string_view title) override;
   bool TopLevelWindowExists(std::string_view title) override;
 
  private:
@@ -60,6 +62,7 @@ class MainWindow : public Form {
   HWND hwnd_ = nullptr;
   bool shown_ = false;
   HWND focus_ = nullptr;  // the control to give the focus back on activation
+  HANDLE claim_ = nullptr;
   std::array<HWND, kControls.size()> controls_{};
   std::array<UniqueFont, kControls.size()> fonts_;
   UpdateCommand command_{*this};

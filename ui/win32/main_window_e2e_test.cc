@@ -5,6 +5,7 @@
 #include "engine/testing/test_files.h"
 #include "engine/win32_text.h"
 #include "ui/form_design.h"
+#include "ui/startup_guard.h"
 #include "ui/win32/tool_driver_test.h"
 #include "version.h"
 
@@ -224,6 +225,42 @@ TEST(StartupGuardE2eTest, WindowWithTheUnmarkedTitleDoesNotStopTheTool) {
   EXPECT_NE(tool.WaitForWindow(kMarkedTitle), nullptr);
   EXPECT_EQ(tool.WaitForMessageBox(300ms), std::nullopt);
   ::DestroyWindow(foreign);
+}
+
+// Of two copies resumed at the same instant only one opens its window, whatever Wine's window
+// list shows meanwhile.
+TEST(StartupGuardE2eTest, OfCopiesStartedAtTheSameInstantOneOpensItsWindow) {
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ToolProcess first(ToolProcess::Start::kSuspended);
+    ToolProcess second(ToolProcess::Start::kSuspended);
+    first.Resume();
+    second.Resume();
+    const auto refusing = [](const ToolProcess& copy) {
+      return copy.WaitForMessageBox(0ms).has_value();
+    };
+    ASSERT_TRUE(WaitUntil([&] { return refusing(first) || refusing(second); }, 20s));
+    ToolProcess& refused = refusing(first) ? first : second;
+    ToolProcess& passed = refusing(first) ? second : first;
+    EXPECT_NE(passed.WaitForWindow(kMarkedTitle), nullptr);
+    EXPECT_FALSE(refusing(passed));
+    Dismiss(*refused.WaitForMessageBox());
+    EXPECT_EQ(refused.WaitForExit(), 0u);
+  }
+}
+
+// A copy holds the claim before its window has a title: that alone keeps another out.
+TEST(StartupGuardE2eTest, ClaimHeldByAnotherCopyStopsTheTool) {
+  const std::wstring name = L"Local\\" + WideFromUtf8(ClaimName(MarkedTitle(kWindowDesign.title)));
+  HANDLE claim = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  ASSERT_NE(claim, nullptr);
+  ToolProcess tool;
+  const std::optional<MessageBoxView> refusal = tool.WaitForMessageBox();
+  ::CloseHandle(claim);
+  ASSERT_TRUE(refusal);
+  EXPECT_EQ(refusal->text, Wide(kRefusalMessage.text));
+  Dismiss(*refusal);
+  EXPECT_EQ(tool.WaitForExit(), 0u);
 }
 
 // The program file itself, read as data: its icon, manifest and version.

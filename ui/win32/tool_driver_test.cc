@@ -72,15 +72,18 @@ std::vector<HWND> ChildrenOf(HWND parent) {
   return children;
 }
 
-ToolProcess::ToolProcess() {
+ToolProcess::ToolProcess(Start start) {
   std::wstring command_line = L"\"" + ToolPath().wstring() + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info_)) {
+  const DWORD flags = start == Start::kSuspended ? CREATE_SUSPENDED : 0;
+  if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                        nullptr, &startup, &info_)) {
     throw std::runtime_error("cannot start ombrix-patch.exe");
   }
 }
+
+void ToolProcess::Resume() const { ::ResumeThread(info_.hThread); }
 
 ToolProcess::~ToolProcess() {
   if (::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {

@@ -45,13 +45,16 @@ struct MessageBoxView {
 
 class ToolProcess {
  public:
-  // Starts the ombrix-patch.exe that sits beside the test program.
-  ToolProcess();
+  enum class Start { kRunning, kSuspended };
+  // Starts the ombrix-patch.exe that sits beside the test program; a suspended one runs once
+  // resumed.
+  explicit ToolProcess(Start start = Start::kRunning);
   ~ToolProcess();  // ends the process if it still runs
   ToolProcess(const ToolProcess&) = delete;
   ToolProcess& operator=(const ToolProcess&) = delete;
 
   DWORD id() const { return info_.dwProcessId; }
+  void Resume() const;
   // The visible top-level window of the process titled `title`, waiting for it to appear.
   HWND WaitForWindow(const std::wstring& title, std::chrono::milliseconds timeout = 15s) const;
   // The first visible message box of the process, waiting for it to appear.
