@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "engine/file_system.h"
 #include "engine/interrupt_cleanup.h"
 #include "ui/form.h"
+#include "ui/qt/display_failure.h"
 #include "ui/qt/main_window.h"
 #include "ui/startup_guard.h"
 
@@ -27,13 +29,21 @@ int main(int argc, char** argv) {
         stderr);
     return ombrix::kExitError;
   }
-  // Under Wayland, other programs' windows are visible only through XWayland.
-  if (!Set("QT_QPA_PLATFORM") && Set("WAYLAND_DISPLAY") && Set("DISPLAY")) {
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
+  // The platform is named before Qt starts, so that what is said when it cannot start names
+  // the right display. Under Wayland, X11 comes first where XWayland runs: the windows of
+  // other programs (the Windows program under Wine among them) can be seen only there.
+  if (!Set("QT_QPA_PLATFORM")) {
+    setenv("QT_QPA_PLATFORM",
+           !Set("WAYLAND_DISPLAY") ? "xcb"
+           : Set("DISPLAY")        ? "xcb;wayland"
+                                   : "wayland",
+           1);
   }
   ombrix::IgnoreFileSizeLimitSignal();
   ombrix::CleanUpOnInterrupt();
+  std::optional<ombrix::qt::DisplayFailureExit> display_failure(std::in_place);
   QApplication application(argc, argv);
+  display_failure.reset();
   ombrix::qt::MainWindow frmMain;
   ombrix::Form_Load(frmMain);  // ends the program when another copy is open
   frmMain.ShowCentred();
