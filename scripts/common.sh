@@ -6,8 +6,9 @@ OMBRIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian packages, by what needs them.
 OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev
   qt6-base-dev libxcb1-dev fonts-liberation)
-# The Linux window's tests: a virtual display and a reparenting window manager.
-OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox)
+# The Linux window and its tests: a virtual display, a reparenting window manager, and Qt's
+# Wayland platform (the window on a Wayland desktop without XWayland).
+OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox qt6-wayland)
 # The engine's tests of file systems that clone, in loop-mounted images.
 OMBRIX_FILE_SYSTEM_PACKAGES=(xfsprogs btrfs-progs)
 # The 32-bit Windows programs that ship: their compilers (making and checking the ZIP runs none
