@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui/qt/file_drop.h"
 #include "ui/wine_path.h"
 
 namespace ombrix::qt {
@@ -126,6 +127,10 @@ void MainWindow::CreateControls() {
   }
   connect(static_cast<QPushButton*>(control(ControlId::cmdUpdate)), &QPushButton::clicked, this,
           [this] { command_.cmdUpdate_Click(); });
+  auto* box = static_cast<QLineEdit*>(control(ControlId::txtFilePath));
+  // Read by screen readers; without it they would guess nothing, or the heading.
+  box->setAccessibleName(FromUtf8(Design(ControlId::Label4).text));
+  AcceptFileDrops(*this, *box);
 }
 
 void MainWindow::ShowCentred() {

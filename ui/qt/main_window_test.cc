@@ -5,14 +5,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <cmath>
 
 #include "engine/testing/faulty_file_system.h"
@@ -256,6 +260,67 @@ TEST_F(QtMainWindowTest, WindowsPathsAreLookedUpInTheWinePrefix) {
   EXPECT_EQ(window_.FilePath(),
             prefix / "dosdevices" / "c:" / "Programfiler" / "Ombrix" / "Ombrix.exe");
   ::unsetenv("WINEPREFIX");
+}
+
+// Drags `data` onto `target` as a file manager does, offering every action: the action the
+// drop was taken as, or none where entering or dropping was refused.
+std::optional<Qt::DropAction> DragAndDrop(QWidget* target, const QMimeData& data) {
+  const QPoint at(5, 5);
+  const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+  QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return std::nullopt;
+  QDropEvent drop(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  if (!drop.isAccepted()) return std::nullopt;
+  return drop.dropAction();
+}
+
+TEST_F(QtMainWindowTest, DroppedFileOnTheWindowOrTheBoxIsTypedIntoTheBoxAndNothingRuns) {
+  window_.ShowCentred();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+  BoxWatcher watcher(window_.control(ControlId::lblWait));
+  auto* box = Control<QLineEdit>(ControlId::txtFilePath);
+  const QString first = QString::fromStdString((folder_ / "Mine spill" / "Øy.exe").string());
+  const QString second = QString::fromStdString((folder_ / "Ombrix.exe").string());
+  for (auto [target, path] : {std::pair{static_cast<QWidget*>(&window_), first},
+                              std::pair{static_cast<QWidget*>(box), second}}) {
+    SCOPED_TRACE(Utf8(target->objectName()));
+    Control<QPushButton>(ControlId::cmdUpdate)->setFocus();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path), QUrl::fromLocalFile("/tmp/other.exe")});
+    EXPECT_EQ(DragAndDrop(target, data), Qt::CopyAction) << "a move would take the file away";
+    EXPECT_EQ(box->text(), path);
+    EXPECT_EQ(QApplication::focusWidget(), box);
+  }
+  QTest::qWait(100);
+  EXPECT_TRUE(watcher.seen.empty());
+  EXPECT_FALSE(window_.control(ControlId::lblWait)->isVisible());
+}
+
+TEST_F(QtMainWindowTest, DropsOfAnythingButAFileAreRefused) {
+  auto* box = Control<QLineEdit>(ControlId::txtFilePath);
+  const QString before = box->text();
+  QMimeData link;
+  link.setUrls({QUrl("https://example.org/Ombrix.exe")});
+  link.setText("https://example.org/Ombrix.exe");
+  QMimeData text;
+  text.setText("/home/user/Ombrix.exe");
+  EXPECT_EQ(DragAndDrop(&window_, link), std::nullopt);
+  EXPECT_EQ(DragAndDrop(box, link), std::nullopt);
+  EXPECT_EQ(DragAndDrop(&window_, text), std::nullopt);
+  EXPECT_EQ(box->text(), before);
+}
+
+TEST_F(QtMainWindowTest, AssistiveTechnologyNamesTheBoxByItsLabelAndTheButtonByItsText) {
+  QAccessibleInterface* box =
+      QAccessible::queryAccessibleInterface(window_.control(ControlId::txtFilePath));
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Utf8(box->text(QAccessible::Name)), Design(ControlId::Label4).text);
+  QAccessibleInterface* button =
+      QAccessible::queryAccessibleInterface(window_.control(ControlId::cmdUpdate));
+  ASSERT_NE(button, nullptr);
+  EXPECT_EQ(Utf8(button->text(QAccessible::Name)), Design(ControlId::cmdUpdate).text);
 }
 
 }  // namespace
