@@ -4,12 +4,15 @@
 #define OMBRIX_UI_WIN32_MAIN_WINDOW_H_
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <array>
 
 #include "ui/form.h"
 #include "ui/form_design.h"
 #include "ui/update_command.h"
+#include "ui/win32/accessible_name.h"
 #include "ui/win32/gdi_object.h"
 
 namespace ombrix::win32 {
@@ -52,6 +55,7 @@ class MainWindow : public Form {
   void OnCommand(WORD id, WORD notification);
   LRESULT OnCtlColorStatic(HDC dc, HWND control);
   void OnActivate(bool active);
+  void OnDropFiles(HDROP drop);
   void CreateControls();
   // Dispatches one message, letting the dialog manager handle Tab and Shift+Tab first.
   void Dispatch(MSG& message);
@@ -65,6 +69,7 @@ class MainWindow : public Form {
   HANDLE claim_ = nullptr;
   std::array<HWND, kControls.size()> controls_{};
   std::array<UniqueFont, kControls.size()> fonts_;
+  AccessibleName box_name_;
   UpdateCommand command_{*this};
 };
 
