@@ -47,15 +47,29 @@ std::string UnlessInUse(std::error_code error, const std::string& verb, const st
 }  // namespace
 
 bool ProbeTarget(FileSystem& files, const std::filesystem::path& path) noexcept {
+  return !WhyNotATarget(files, path);
+}
+
+std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& path) noexcept {
   // The system would end the path at a zero character and open another file than the one named.
-  if (path.native().find(std::filesystem::path::value_type{}) != path.native().npos) return false;
+  if (path.native().find(std::filesystem::path::value_type{}) != path.native().npos) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
   File file;
   FileInfo info;
-  if (files.OpenForReading(path, file) || files.Query(file, info) || !info.is_regular) {
-    return false;
+  std::error_code error = files.OpenForReading(path, file);
+  if (!error) error = files.Query(file, info);
+  if (!error && info.is_regular) {
+    (void)files.Close(file);
+    return {};
   }
-  (void)files.Close(file);
-  return true;
+  // A folder opens for reading on Linux and is refused with "access denied" on Windows: either
+  // way the reason worth giving is that it is a folder.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    return std::make_error_code(std::errc::is_a_directory);
+  }
+  return error ? error : make_error_code(PatchErrc::kNotRegularFile);
 }
 
 TargetFile::TargetFile(FileSystem& files, const std::filesystem::path& path)

@@ -27,6 +27,12 @@ inline constexpr std::size_t kReadBufferSize = std::size_t{256} << 10;
 // zero character in it never is). Never blocks, never creates anything and never throws.
 bool ProbeTarget(FileSystem& files, const std::filesystem::path& path) noexcept;
 
+// Why ProbeTarget refuses `path`, in the system's words: its reason where the path does not open
+// for reading (no such file, permission denied), std::errc::is_a_directory for a folder,
+// PatchErrc::kNotRegularFile for anything else that is not a regular file, and
+// std::errc::invalid_argument for a path with a zero character; none where it is a target.
+std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& path) noexcept;
+
 // A target file, open for one run.
 class TargetFile {
  public:
