@@ -12,5 +12,5 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   ombrix::CleanUpOnInterrupt();
   const std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
-  return ombrix::RunConsoleProgram(arguments, std::cout, std::cerr);
+  return ombrix::RunConsoleProgram(arguments, std::cin, std::cout, std::cerr);
 }

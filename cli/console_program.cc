@@ -1,17 +1,19 @@
 #include "cli/console_program.h"
 
 #include <algorithm>
-#include <exception>
-#include <optional>
+#include <cerrno>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <system_error>
 
+#include "cli/command_line.h"
+#include "cli/path_list.h"
+#include "cli/report_lines.h"
 #include "cli/report_text.h"
-#include "cli/target_path.h"
-#include "engine/patch_run.h"
-#include "engine/target_check.h"
-#include "ui/form_design.h"
-#include "ui/run_error.h"
+#include "cli/target_report.h"
+#include "ui/path_text.h"
+#include "ui/target_path.h"
 #include "version.h"
 
 namespace ombrix {
@@ -20,281 +22,116 @@ namespace {
 constexpr std::string_view kProgram = "ombrix-patch-cli";
 
 constexpr std::string_view kUsage =
-    "Usage: ombrix-patch-cli [--check | --restore] [--json] PATH...\n";
+    "Usage: ombrix-patch-cli [--check] [--restore] [--json | --quiet]\n"
+    "                        [--files-from FILE [--null]] [--] [PATH...]\n";
 
 constexpr std::string_view kHelp =
     "Turns the three English texts inside the Ombrix 2000 executable at each PATH into\n"
-    "Norwegian, all or nothing, and says for each what happened. The file keeps its length,\n"
-    "owner, group, permissions, attributes and flags: it is replaced in one step by a new\n"
-    "copy where this user can give the copy all of them, else patched in place, else left\n"
+    "Norwegian, all or nothing, and says for each which state it is in. The file keeps its\n"
+    "length, owner, group, permissions, attributes and flags: it is replaced in one step by a\n"
+    "new copy where this user can give the copy all of them, else patched in place, else left\n"
     "unchanged with a sentence that says why.\n"
     "\n"
-    "  --check     only read each PATH and say which of the texts it holds and where;\n"
-    "              never writes\n"
-    "  --restore   turn the Norwegian texts back into English (undoes a patch, whole\n"
-    "              or in part)\n"
-    "  --json      report each PATH as one line of JSON: path, outcome, state,\n"
-    "              restorable, offsets, message, error\n"
-    "  --help      show this help and exit\n"
-    "  --version   show the version and exit\n"
-    "  --          take every later argument as a PATH\n"
+    "  --check            only read each PATH and say whether it is as wanted, or what a\n"
+    "                     run would do, and where each text lies; never writes\n"
+    "  --restore          want the English texts back (undoes a patch, whole or in part)\n"
+    "  --json             report each PATH as one line of JSON on standard output\n"
+    "  -q, --quiet        print nothing on standard output; errors still go to standard\n"
+    "                     error, and the exit status says the rest\n"
+    "  --files-from FILE  also take the paths listed in FILE, one a line ('-': standard\n"
+    "                     input); may be given more than once\n"
+    "  -0, --null         the lists end each path with a zero byte (find -print0)\n"
+    "  -h, --help         show this help and exit\n"
+    "  -V, --version      show the version and exit\n"
+    "  --                 take every later argument as a PATH\n"
     "\n"
-    "Every PATH is tried, in order. The exit status is the highest of all PATHs:\n"
-    "  0   every PATH was patched (with --check: would be patched; with --restore:\n"
-    "      was restored)\n"
-    "  1   some PATH was not applicable: already patched, not patched (--restore),\n"
-    "      or not an Ombrix 2000 executable\n"
-    "  2   some PATH was invalid: missing, a folder, or not readable\n"
-    "  3   an error stopped a run, and that file was left unchanged (with --check:\n"
-    "      this user could not update it)\n"
-    "  4   an error stopped a run part way, and that file may be partly patched:\n"
-    "      'ombrix-patch-cli --restore PATH' makes it whole again\n"
+    "Each PATH is tried, in order, and gets one line: on standard output where it is as\n"
+    "wanted (or, with --check, a run would make it so), on standard error otherwise.\n"
+    "Each PATH has a status; the program's is the highest of them, the worst:\n"
+    "  0   as wanted: patched now or already patched (with --restore: restored now, or\n"
+    "      already English)\n"
+    "  1   with --check: a run would patch it (with --restore: restore it)\n"
+    "  2   invalid path: no such file, permission denied, a folder... (the reason says)\n"
+    "  3   not the expected program: a text missing in both languages, or in the way\n"
+    "  4   error: a run stopped (with --check: this user's run would stop), and the file\n"
+    "      was left unchanged\n"
+    "  5   partly patched: some texts Norwegian and some English, found so or left so by an\n"
+    "      error part way; 'ombrix-patch-cli --restore PATH' makes it whole again\n"
     "  64  the command line was wrong\n"
-    "  74  a report could not be written (standard output closed or full); the PATHs\n"
-    "      after it were not tried\n";
-
-// The console's own sentences for a restore, after the window's pattern.
-constexpr std::string_view kRestoreCompleted = "Restore is complete!";
-constexpr std::string_view kRestoreNotApplicable =
-    "Can not restore now.  Program has not been updated or File Path is invalid.";
-
-enum class Mode { kPatch, kCheck, kRestore };
-
-struct CommandLine {
-  Mode mode = Mode::kPatch;
-  bool json = false;
-  std::vector<std::filesystem::path> targets;
-};
-
-// The report of one target.
-struct Report {
-  int status = kCliAllDone;
-  std::string sentence;      // what happened, in the window's words
-  std::string_view outcome;  // the same in one word, for JSON
-  // What the file holds afterwards, where it was read to tell: its state and where its texts
-  // lie.
-  std::optional<TargetCheck> check = {};
-  bool error = false;  // `sentence` is the error that stopped the run (or would stop it)
-};
+    "  66  a list of paths could not be read; no PATH was tried\n"
+    "  74  output could not be written (standard output closed or full); the PATHs after\n"
+    "      it were not tried\n";
 
 int Usage(std::ostream& err, std::string_view problem) {
   err << kProgram << ": " << problem << "\n" << kUsage << "Try '" << kProgram << " --help'.\n";
   return kCliUsage;
 }
 
-Report InvalidPath() {
-  return {kCliInvalidPath, std::string(kInvalidPathMessage.text), "invalid_path"};
+// Text the user asked for: a failure to write it is the status of a lost report.
+int Say(std::ostream& out, std::string_view text) {
+  out << text << std::flush;
+  return out ? kCliAsWanted : kCliReportLost;
 }
 
-Report ReportOutcome(PatchOutcome outcome, Mode mode) {
-  const bool restore = mode == Mode::kRestore;
-  switch (outcome) {
-    case PatchOutcome::InvalidPath:
-      return InvalidPath();
-    case PatchOutcome::NotApplicable:
-      return {kCliNotApplicable,
-              std::string(restore ? kRestoreNotApplicable : kNotApplicableMessage.text),
-              "not_applicable"};
-    case PatchOutcome::Completed:
-      break;
-  }
-  return {kCliAllDone, std::string(restore ? kRestoreCompleted : kCompletedMessage.text),
-          "completed"};
-}
-
-std::string_view StateName(TargetKind kind) {
-  switch (kind) {
-    case TargetKind::kUnpatched:
-      return "unpatched";
-    case TargetKind::kPatched:
-      return "patched";
-    case TargetKind::kPartlyPatched:
-      return "partly_patched";
-    case TargetKind::kNotExpected:
-      return "not_expected";
-    case TargetKind::kNotATarget:
-      return "not_a_target";
-  }
-  return "unknown";
-}
-
-// What a check found, in words that say what a run would do with the file.
-std::string Verdict(const TargetCheck& check) {
-  const auto text = [](std::size_t pair) { return "text " + std::to_string(pair + 1); };
-  std::string why;
-  if (check.missing) {
-    why = text(*check.missing) + " is missing, in English and in Norwegian";
-  } else if (check.overlapped) {
-    why = "English " + text(*check.overlapped) + " lies across " + text(*check.overlapped_by) +
-          ", so an update cannot replace both";
-  }
-  switch (check.kind) {
-    case TargetKind::kUnpatched:
-      return "unpatched (an update would complete)";
-    case TargetKind::kPatched:
-      return "patched";
-    case TargetKind::kPartlyPatched:
-      if (check.restorable) {
-        return "partly patched; '" + std::string(kProgram) +
-               " --restore' makes it whole again, then it can be patched";
-      }
-      return "partly patched, and neither an update nor --restore can complete" +
-             (why.empty() ? "" : ": " + why);
-    case TargetKind::kNotExpected:
-      return "not the expected program: " + why;
-    case TargetKind::kNotATarget:
-      return "not a target (none of the texts)";
-  }
-  return "unknown";
-}
-
-// A text of the table without the blanks around it: "Work with Submitted Jobs".
-std::string_view Words(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-std::string Found(std::string_view language, std::string_view text,
-                  const std::optional<std::uint64_t>& offset) {
-  std::string line = std::string(language) + " \"" + std::string(Words(text)) + "\" ";
-  return line + (offset ? "at byte " + std::to_string(*offset) : "not found");
-}
-
-// A check's report. Where this user's run would meet an error before writing, the verdict says
-// so, and an update that would otherwise complete counts as an error.
-Report ReportCheck(const TargetCheck& check) {
-  Report report{check.kind == TargetKind::kUnpatched ? kCliAllDone : kCliNotApplicable,
-                Verdict(check), "checked", check};
-  if (check.blocked) {
-    report.sentence += "; but this user could not change it: " + RunErrorReason(*check.blocked);
-    report.error = true;
-    if (check.kind == TargetKind::kUnpatched) report.status = kCliRunError;
-  }
-  return report;
-}
-
-// After a run, for a JSON report: the file read again to tell its state, which a run cannot
-// know (a second English text may remain, or the file may not be the program at all). A failure
-// of that reading leaves the state unknown and the run's outcome as it was.
-void AddState(const std::filesystem::path& path, const RunSettings& settings, Report& report) {
-  try {
-    report.check = CheckTarget(path, settings);
-  } catch (const std::exception&) {
-    report.check.reset();
-  }
-}
-
-Report Handle(const std::filesystem::path& typed, Mode mode, bool json, FileSystem& files) {
-  const std::filesystem::path path = TargetPath(typed);
-  const RunSettings settings{&files};
-  Report report;
-  try {
-    if (mode == Mode::kCheck) {
-      const std::optional<TargetCheck> check = CheckTarget(path, settings);
-      return check ? ReportCheck(*check) : InvalidPath();
+// The targets, in the order given: the PATHs and what the lists hold.
+bool Targets(const CommandLine& command, std::istream& in, std::ostream& err,
+             std::vector<std::filesystem::path>& targets) {
+  for (const CommandLine::Source& source : command.sources) {
+    if (!source.list) {
+      targets.push_back(source.path);
+      continue;
     }
-    const auto direction =
-        mode == Mode::kRestore ? PatchDirection::kRestore : PatchDirection::kApply;
-    report = ReportOutcome(RunPatch(path, direction, settings), mode);
-  } catch (const PatchError& error) {
-    // What the file holds now is read again: a run stopped part way says whether --restore
-    // would make it whole, and the JSON report has its state.
-    const bool partly = error.target() == TargetState::kMayBeDamaged;
-    report = {partly ? kCliPartlyPatched : kCliRunError, "", "error", std::nullopt, true};
-    AddState(path, settings, report);
-    report.sentence = RunErrorSentence(
-        error, report.check ? std::optional<bool>(report.check->restorable) : std::nullopt);
-    return report;
-  } catch (const std::exception& error) {
-    return {kCliRunError, RunErrorSentence(error), "error", std::nullopt, true};
-  }
-  if (json && report.status != kCliInvalidPath) AddState(path, settings, report);
-  return report;
-}
-
-// The plain report: the sentence, and under a check's verdict where each text lies.
-std::string PlainReport(const std::filesystem::path& target, const Report& report) {
-  std::string text = TerminalText(Utf8(target)) + ": " + report.sentence;
-  if (report.outcome == "checked") {
-    for (std::size_t i = 0; i < report.check->pairs.size(); ++i) {
-      const PairFound& found = report.check->pairs[i];
-      text += "\n  " + std::to_string(i + 1) + ". " +
-              Found("English", PatchTable[i].english, found.english) + "; " +
-              Found("Norwegian", PatchTable[i].norwegian, found.norwegian);
+    const bool standard_input = source.path == "-";
+    std::ifstream file;
+    errno = 0;
+    if (!standard_input) file.open(source.path, std::ios::binary);
+    const bool read =
+        (standard_input || file.is_open()) &&
+        ReadPathList(standard_input ? in : static_cast<std::istream&>(file), command.null, targets);
+    if (!read) {
+      // The streams keep no reason of their own; the system's is in errno where it set one.
+      const int reason = errno;
+      err << kProgram << ": could not read the list of paths "
+          << TerminalText(standard_input ? "on standard input" : Utf8(source.path))
+          << (reason != 0 ? ": " + std::generic_category().message(reason) : "") << "\n";
+      return false;
     }
   }
-  return text;
-}
-
-std::string JsonOffset(const std::optional<std::uint64_t>& offset) {
-  return offset ? std::to_string(*offset) : "null";
-}
-
-// The report as one line of JSON; what is not known is null.
-std::string JsonReport(const std::filesystem::path& target, const Report& report) {
-  std::string json =
-      "{\"path\":" + JsonString(Utf8(target)) + ",\"outcome\":" + JsonString(report.outcome) +
-      ",\"state\":" + (report.check ? JsonString(StateName(report.check->kind)) : "null");
-  json += ",\"restorable\":";
-  json += report.check ? (report.check->restorable ? "true" : "false") : "null";
-  json += ",\"offsets\":";
-  if (report.check) {
-    const char* separator = "[";
-    for (const PairFound& found : report.check->pairs) {
-      json += separator;
-      json += "{\"english\":" + JsonOffset(found.english) +
-              ",\"norwegian\":" + JsonOffset(found.norwegian) + "}";
-      separator = ",";
-    }
-    json += "]";
-  } else {
-    json += "null";
-  }
-  json += ",\"message\":" + JsonString(report.sentence);
-  json += ",\"error\":" + (report.error ? JsonString(report.sentence) : "null") + "}";
-  return json;
+  return true;
 }
 
 }  // namespace
 
-int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::ostream& out,
-                      std::ostream& err, FileSystem& files) {
+int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::istream& in,
+                      std::ostream& out, std::ostream& err, FileSystem& files) {
   CommandLine command;
-  bool options_end = false;
-  std::optional<Mode> chosen;
-  for (const std::filesystem::path& argument : arguments) {
-    const std::string text = Utf8(argument);
-    if (options_end || text.empty() || text[0] != '-' || text == "-") {
-      command.targets.push_back(argument);
-    } else if (text == "--") {
-      options_end = true;
-    } else if (text == "--help") {
-      out << kUsage << kHelp << TargetPathHelp();
-      return kCliAllDone;
-    } else if (text == "--version") {
-      out << kProgram << " " << OMBRIX_VERSION_TEXT << "\n";
-      return kCliAllDone;
-    } else if (text == "--json") {
-      command.json = true;
-    } else if (text == "--check" || text == "--restore") {
-      const Mode mode = text == "--check" ? Mode::kCheck : Mode::kRestore;
-      if (chosen && *chosen != mode) return Usage(err, "--check and --restore exclude each other");
-      chosen = mode;
-    } else {
-      return Usage(err, "unknown option '" + text + "'");
-    }
+  if (const std::optional<std::string> problem = ParseCommandLine(arguments, command)) {
+    return Usage(err, *problem);
   }
-  if (command.targets.empty()) return Usage(err, "no PATH given");
-  command.mode = chosen.value_or(Mode::kPatch);
+  switch (command.action) {
+    case CommandLine::Action::kHelp:
+      return Say(out, std::string(kUsage) + std::string(kHelp) + std::string(TargetPathHelp()));
+    case CommandLine::Action::kVersion:
+      return Say(out, std::string(kProgram) + " " + OMBRIX_VERSION_TEXT + "\n");
+    case CommandLine::Action::kRun:
+      break;
+  }
+  std::vector<std::filesystem::path> targets;
+  if (!Targets(command, in, err, targets)) return kCliListUnread;
 
-  int status = kCliAllDone;
-  for (const std::filesystem::path& target : command.targets) {
-    const Report report = Handle(target, command.mode, command.json, files);
-    out << (command.json ? JsonReport(target, report) : PlainReport(target, report)) << "\n"
-        << std::flush;
+  int status = kCliAsWanted;
+  for (const std::filesystem::path& typed : targets) {
+    const TargetReport report = ReportTarget(TargetPath(typed), command.task, files);
+    const int target_status = StatusOf(report.result);
+    const bool failed = target_status > kCliWouldChange;
+    if (failed) err << kProgram << ": " << PlainReport(typed, report) << "\n" << std::flush;
+    if (command.task.json) {
+      out << JsonReport(typed, report) << "\n" << std::flush;
+    } else if (!failed && !command.quiet) {
+      out << PlainReport(typed, report) << "\n" << std::flush;
+    }
     if (!out) return kCliReportLost;  // told to no one: the next run's report would be lost too
-    status = std::max(status, report.status);
+    status = std::max(status, target_status);
   }
   return status;
 }

@@ -36,7 +36,8 @@ int RunWritingTo(int out, const std::vector<std::string>& arguments) {
 
 using ConsoleProgramPosixE2eTest = testing::TargetTest;
 
-// The run whose report is lost is finished; no later path is tried; the status says so.
+// The run whose report is lost is finished; no later path is tried; the status says so, as it
+// does for help that could not be written.
 TEST_F(ConsoleProgramPosixE2eTest, LostReportStopsTheProgramWithItsOwnStatus) {
   const std::filesystem::path second = folder_ / "second.exe";
   int reader_gone[2];
@@ -50,6 +51,7 @@ TEST_F(ConsoleProgramPosixE2eTest, LostReportStopsTheProgramWithItsOwnStatus) {
     EXPECT_EQ(RunWritingTo(out, {target_.string(), second.string()}), kCliReportLost);
     EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
     EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(second), sample_.unpatched));
+    EXPECT_EQ(RunWritingTo(out, {"--help"}), kCliReportLost);
   }
   ::close(reader_gone[1]);
   ::close(full);

@@ -11,6 +11,7 @@ namespace ombrix {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class ConsoleProgramE2eTest : public testing::TargetTest {
  protected:
@@ -24,34 +25,44 @@ class ConsoleProgramE2eTest : public testing::TargetTest {
   const std::filesystem::path program_ = testing::ProgramBesideTest("ombrix-patch-cli");
 };
 
-TEST_F(ConsoleProgramE2eTest, PatchesEveryTargetAndReturnsTheHighestStatus) {
+// Results on standard output and errors on standard error: each stream alone tells all of its
+// kind, so a roll-out log keeps either.
+TEST_F(ConsoleProgramE2eTest, ResultsAndErrorsGoToTheirOwnStreams) {
   const std::filesystem::path norwegian =
       folder_ / std::filesystem::path(u8"Ømbrix æøå.exe");  // the name reaches the engine whole
   testing::WriteBytes(target_, sample_.unpatched);
   testing::WriteBytes(norwegian, sample_.unpatched);
   const testing::ProgramResult result = RunProgram({target_, folder_ / "missing.exe", norwegian});
   EXPECT_EQ(result.exit_code, kCliInvalidPath);
-  EXPECT_THAT(result.out, HasSubstr("Ombrix.exe: Update is complete!\n"));
-  EXPECT_THAT(result.out, HasSubstr("missing.exe: File Path is Invalid."));
-  EXPECT_THAT(result.out,
-              HasSubstr(reinterpret_cast<const char*>(u8"Ømbrix æøå.exe: Update is complete!\n")));
-  EXPECT_EQ(result.err, "");
+  EXPECT_THAT(result.out, HasSubstr("Ombrix.exe: patched: Update is complete!\n"));
+  EXPECT_THAT(
+      result.out,
+      HasSubstr(reinterpret_cast<const char*>(u8"Ømbrix æøå.exe: patched: Update is complete!\n")));
+  EXPECT_THAT(result.out, Not(HasSubstr("missing.exe")));
+  EXPECT_THAT(result.err, HasSubstr("ombrix-patch-cli: "));
+  EXPECT_THAT(result.err, HasSubstr("missing.exe: invalid path: "));
+  EXPECT_THAT(result.err, Not(HasSubstr("Ombrix.exe")));
   EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
   EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(norwegian), sample_.patched));
 
+  const testing::ProgramResult again = RunProgram({target_, norwegian});
+  EXPECT_EQ(again.exit_code, kCliAsWanted);
+  EXPECT_THAT(again.out, HasSubstr("Ombrix.exe: already patched: nothing to do\n"));
+  EXPECT_EQ(again.err, "");
+
   const testing::ProgramResult restored = RunProgram({"--restore", target_});
-  EXPECT_EQ(restored.exit_code, kCliAllDone);
+  EXPECT_EQ(restored.exit_code, kCliAsWanted);
   EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.unpatched));
 }
 
 TEST_F(ConsoleProgramE2eTest, CheckVersionAndBadOptions) {
   testing::WriteBytes(target_, sample_.patched);
   const testing::ProgramResult check = RunProgram({"--check", target_});
-  EXPECT_EQ(check.exit_code, kCliNotApplicable);
-  EXPECT_THAT(check.out, HasSubstr("Ombrix.exe: patched\n"));
+  EXPECT_EQ(check.exit_code, kCliAsWanted);
+  EXPECT_THAT(check.out, HasSubstr("Ombrix.exe: already patched: nothing to do\n"));
 
-  const testing::ProgramResult version = RunProgram({"--version"});
-  EXPECT_EQ(version.exit_code, kCliAllDone);
+  const testing::ProgramResult version = RunProgram({"-V"});
+  EXPECT_EQ(version.exit_code, kCliAsWanted);
   EXPECT_EQ(version.out, std::string("ombrix-patch-cli ") + OMBRIX_VERSION_TEXT + "\n");
 
   const testing::ProgramResult bad = RunProgram({"--bogus"});

@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <sstream>
 
+#include "cli/path_list.h"
 #include "cli/report_text.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
-#include "ui/run_error.h"
+#include "ui/path_text.h"
 #include "version.h"
 
 namespace ombrix {
@@ -21,16 +22,35 @@ using testing::SameBytes;
 using ::testing::StartsWith;
 using testing::WriteBytes;
 
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
 class ConsoleProgramTest : public testing::TargetTest {
  protected:
-  int Run(std::vector<std::filesystem::path> arguments) {
+  int Run(std::vector<std::filesystem::path> arguments, const std::string& input = "") {
     out_.str("");
     err_.str("");
-    return RunConsoleProgram(arguments, out_, err_, files_);
+    std::istringstream in(input);
+    return RunConsoleProgram(arguments, in, out_, err_, files_);
   }
-  std::string Line(const std::filesystem::path& path, std::string_view sentence) {
-    const std::u8string name = path.u8string();
-    return std::string(name.begin(), name.end()) + ": " + std::string(sentence) + "\n";
+  // The line of a result, as standard output has it.
+  std::string Line(const std::filesystem::path& path, std::string_view words) {
+    return Utf8(path) + ": " + std::string(words) + "\n";
+  }
+  // The line of an error, as standard error has it.
+  std::string ErrorLine(const std::filesystem::path& path, std::string_view words) {
+    return "ombrix-patch-cli: " + Line(path, words);
+  }
+  // A file with two of the three texts: not the program.
+  void WriteForeign(const std::filesystem::path& path) {
+    std::string foreign = sample_.unpatched;
+    testing::Place(foreign, sample_.replacements[1].offset,
+                   std::string(testing::EnglishImage(1).size(), 'x'));
+    WriteBytes(path, foreign);
+  }
+  std::string Denied() const {
+    return std::make_error_code(std::errc::permission_denied).message();
   }
 
   std::ostringstream out_;
@@ -38,45 +58,69 @@ class ConsoleProgramTest : public testing::TargetTest {
   testing::SettableFaults files_;
 };
 
-TEST_F(ConsoleProgramTest, EachOutcomeHasTheWindowsSentenceAndItsStatus) {
+// A second run finds the file as wanted and says so with status 0; every failure has its line
+// on standard error, with the system's reason, and none on standard output.
+TEST_F(ConsoleProgramTest, EachResultSaysItsStateOnItsStream) {
   WriteBytes(target_, sample_.unpatched);
-  EXPECT_EQ(Run({target_}), kCliAllDone);
-  EXPECT_EQ(out_.str(), Line(target_, "Update is complete!"));
+  EXPECT_EQ(Run({target_}), kCliAsWanted);
+  EXPECT_EQ(out_.str(), Line(target_, "patched: Update is complete!"));
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_EQ(Run({target_}), kCliAsWanted);
+  EXPECT_EQ(out_.str(), Line(target_, "already patched: nothing to do"));
+  EXPECT_EQ(err_.str(), "");
 
-  EXPECT_EQ(Run({target_}), kCliNotApplicable);
-  EXPECT_EQ(out_.str(), Line(target_,
-                             "Can not update now.  Program has already been updated or "
-                             "File Path is invalid."));
-
-  EXPECT_EQ(Run({folder_ / "missing.exe"}), kCliInvalidPath);
-  EXPECT_EQ(out_.str(), Line(folder_ / "missing.exe",
-                             "File Path is Invalid.  Enter correct path and try again."));
+  const std::filesystem::path missing = folder_ / "missing.exe";
+  EXPECT_EQ(Run({missing}), kCliInvalidPath);
+  EXPECT_EQ(
+      err_.str(),
+      ErrorLine(missing, "invalid path: " +
+                             std::make_error_code(std::errc::no_such_file_or_directory).message()));
+  EXPECT_EQ(Run({folder_.path()}), kCliInvalidPath);
+  EXPECT_EQ(err_.str(), ErrorLine(folder_.path(),
+                                  "invalid path: " +
+                                      std::make_error_code(std::errc::is_a_directory).message()));
+  EXPECT_EQ(out_.str(), "");
 
   WriteBytes(target_, sample_.unpatched);
   files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
   EXPECT_EQ(Run({target_}), kCliRunError);
-  EXPECT_THAT(out_.str(), HasSubstr("Could not flush the new copy to the disk: "));
-  EXPECT_THAT(out_.str(), HasSubstr("The file was left unchanged.\n"));
+  EXPECT_THAT(err_.str(), StartsWith("ombrix-patch-cli: " + Utf8(target_) +
+                                     ": error: Could not flush the new copy to the disk: "));
+  EXPECT_THAT(err_.str(), HasSubstr("The file was left unchanged.\n"));
+  EXPECT_EQ(out_.str(), "");
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
-  EXPECT_EQ(err_.str(), "");
 }
 
-TEST_F(ConsoleProgramTest, EveryTargetIsTriedAndTheHighestStatusWins) {
+// Every target is tried; the batch ends with the worst status any of them had, in a run and in
+// a check alike.
+TEST_F(ConsoleProgramTest, MixedBatchEndsWithItsWorstStatus) {
   const std::filesystem::path patched = folder_ / "patched.exe";
   const std::filesystem::path second = folder_ / "second.exe";
+  const std::filesystem::path foreign = folder_ / "foreign.exe";
+  const std::filesystem::path missing = folder_ / "missing.exe";
   WriteBytes(target_, sample_.unpatched);
   WriteBytes(patched, sample_.patched);
   WriteBytes(second, sample_.unpatched);
-  EXPECT_EQ(Run({target_, folder_ / "missing.exe", patched, second}), kCliInvalidPath);
+  WriteForeign(foreign);
+  EXPECT_EQ(Run({"--check", target_, patched}), kCliWouldChange);
+  EXPECT_EQ(Run({"--check", missing, target_}), kCliInvalidPath);
+
+  EXPECT_EQ(Run({target_, missing, foreign, patched, second}), kCliNotExpected);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
   EXPECT_TRUE(SameBytes(ReadBytes(second), sample_.patched));
-  const std::string out = out_.str();
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4);
-  EXPECT_THAT(out_.str(), HasSubstr(Line(second, "Update is complete!")));
+  EXPECT_EQ(Lines(out_.str()), 3u);
+  EXPECT_EQ(Lines(err_.str()), 2u);
+  EXPECT_THAT(err_.str(), HasSubstr(ErrorLine(foreign,
+                                              "not the expected program: text 2 is "
+                                              "missing, in English and in Norwegian")));
+  EXPECT_EQ(Run({"--check", foreign, target_, missing}), kCliNotExpected);
+  EXPECT_EQ(Run({target_, patched, second}), kCliAsWanted) << "a second run is no failure";
+  EXPECT_EQ(Run({"--check", target_, patched}), kCliAsWanted);
 
-  EXPECT_EQ(Run({patched, folder_ / "missing.exe"}), kCliInvalidPath);
-  EXPECT_EQ(Run({patched, target_}), kCliNotApplicable);
+  EXPECT_EQ(Run({"--restore", target_, missing}), kCliInvalidPath);
+  EXPECT_EQ(Run({"--restore", "--check", target_, patched, second}), kCliWouldChange);
+  EXPECT_EQ(Run({"--restore", patched, second, target_}), kCliAsWanted);
+  EXPECT_THAT(out_.str(), HasSubstr(Line(target_, "already English: nothing to do")));
 }
 
 TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothing) {
@@ -87,32 +131,38 @@ TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothi
   WriteBytes(other, testing::Filler(4096));
   const auto written = std::filesystem::last_write_time(target_);
 
-  EXPECT_EQ(Run({"--check", target_}), kCliAllDone);
-  EXPECT_THAT(out_.str(), StartsWith(Line(target_, "unpatched (an update would complete)")));
+  EXPECT_EQ(Run({"--check", target_}), kCliWouldChange);
+  EXPECT_THAT(out_.str(),
+              StartsWith(Line(target_, "would be patched: it holds the three English texts")));
   EXPECT_THAT(out_.str(), HasSubstr("  1. English \"Work with Submitted Jobs\" at byte " +
                                     std::to_string(sample_.replacements[0].offset) +
                                     "; Norwegian \"Arbeide med jobber som er sendt\" not found\n"));
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
   EXPECT_EQ(std::filesystem::last_write_time(target_), written);
 
-  EXPECT_EQ(Run({patched, "--check"}), kCliNotApplicable);
-  EXPECT_THAT(out_.str(), StartsWith(Line(patched, "patched")));
+  EXPECT_EQ(Run({patched, "--check"}), kCliAsWanted);
+  EXPECT_THAT(out_.str(), StartsWith(Line(patched, "already patched: nothing to do")));
   EXPECT_THAT(out_.str(), HasSubstr("3. English \"English\" not found; Norwegian \"Norwegian\" at "
                                     "byte " +
                                     std::to_string(sample_.replacements[2].offset) + "\n"));
-  EXPECT_EQ(Run({"--check", other}), kCliNotApplicable);
-  EXPECT_THAT(out_.str(), StartsWith(Line(other, "not a target (none of the texts)")));
+  EXPECT_EQ(Run({"--check", other}), kCliNotExpected);
+  EXPECT_THAT(err_.str(), StartsWith(ErrorLine(other,
+                                               "not the expected program: none of the "
+                                               "texts is there")));
+  EXPECT_THAT(err_.str(), HasSubstr("  2. English \"Display Module Source\" not found"));
 
   std::string half = sample_.patched;
   testing::Place(half, sample_.replacements[1].offset, testing::EnglishImage(1));
   WriteBytes(other, half);
-  EXPECT_EQ(Run({"--check", other, target_}), kCliNotApplicable);
-  EXPECT_THAT(out_.str(), StartsWith(Line(other,
-                                          "partly patched; 'ombrix-patch-cli --restore' makes it "
-                                          "whole again, then it can be patched")));
-  EXPECT_EQ(Run({"--restore", other}), kCliAllDone);
+  EXPECT_EQ(Run({"--check", other, target_}), kCliPartlyPatched);
+  EXPECT_THAT(err_.str(), StartsWith(ErrorLine(other,
+                                               "partly patched: some texts are Norwegian "
+                                               "and some English; 'ombrix-patch-cli "
+                                               "--restore' makes it whole again, then it "
+                                               "can be patched")));
+  EXPECT_EQ(Run({other}), kCliPartlyPatched) << "a run finds it as the check does";
+  EXPECT_EQ(Run({"--restore", other}), kCliAsWanted);
   EXPECT_TRUE(SameBytes(ReadBytes(other), sample_.unpatched));
-  EXPECT_EQ(Run({"--check", folder_ / "missing.exe"}), kCliInvalidPath);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"Ombrix.exe", "other.exe", "patched.exe"}));
 }
 
@@ -122,33 +172,35 @@ class ClosedOutput : public std::streambuf {
   int overflow(int) override { return traits_type::eof(); }
 };
 
-TEST_F(ConsoleProgramTest, ReportThatCannotBeWrittenStopsAfterItsPath) {
+TEST_F(ConsoleProgramTest, OutputThatCannotBeWrittenStopsAfterItsPath) {
   const std::filesystem::path second = folder_ / "second.exe";
   WriteBytes(target_, sample_.unpatched);
   WriteBytes(second, sample_.unpatched);
   ClosedOutput closed;
   std::ostream out(&closed);
-  EXPECT_EQ(RunConsoleProgram({target_, second}, out, err_, files_), kCliReportLost);
+  std::istringstream in;
+  EXPECT_EQ(RunConsoleProgram({target_, second}, in, out, err_, files_), kCliReportLost);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));   // begun: finished
   EXPECT_TRUE(SameBytes(ReadBytes(second), sample_.unpatched));  // never tried
+  for (const char* asked : {"--help", "-V"}) {
+    std::ostream lost(&closed);
+    EXPECT_EQ(RunConsoleProgram({asked}, in, lost, err_, files_), kCliReportLost) << asked;
+  }
 }
 
 TEST_F(ConsoleProgramTest, RestoreGivesBackTheOriginalBytes) {
   WriteBytes(target_, sample_.unpatched);
-  EXPECT_EQ(Run({"--restore", target_}), kCliNotApplicable);
-  EXPECT_EQ(out_.str(), Line(target_,
-                             "Can not restore now.  Program has not been updated or "
-                             "File Path is invalid."));
-  ASSERT_EQ(Run({target_}), kCliAllDone);
-  EXPECT_EQ(Run({"--restore", target_}), kCliAllDone);
-  EXPECT_EQ(out_.str(), Line(target_, "Restore is complete!"));
+  ASSERT_EQ(Run({target_}), kCliAsWanted);
+  EXPECT_EQ(Run({"--restore", target_}), kCliAsWanted);
+  EXPECT_EQ(out_.str(), Line(target_, "restored: Restore is complete!"));
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
 }
 
-// One JSON line per path, whose fields tell a roll-out tool what the file is: a run that did
-// nothing says whether the file was patched already or is not the program.
+// One JSON line per path on standard output, errors included (and said on standard error too):
+// the result is the same state as the plain line's, and the file's content is read again.
 TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   const std::filesystem::path other = folder_ / "other.exe";
+  const std::filesystem::path missing = folder_ / "missing.exe";
   WriteBytes(target_, sample_.unpatched);
   WriteBytes(other, testing::Filler(4096));
   const std::string target = Utf8(target_);
@@ -156,66 +208,77 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
     return std::to_string(sample_.replacements[pair].offset);
   };
 
-  EXPECT_EQ(Run({"--check", "--json", target_}), kCliAllDone);
+  EXPECT_EQ(Run({"--check", "--json", target_}), kCliWouldChange);
   EXPECT_EQ(out_.str(), "{\"path\":" + JsonString(target) +
-                            ",\"outcome\":\"checked\",\"state\":\"unpatched\",\"restorable\":"
-                            "false,\"offsets\":[{\"english\":" +
+                            ",\"result\":\"would_patch\",\"status\":1,\"outcome\":\"checked\","
+                            "\"state\":\"unpatched\",\"restorable\":false,\"offsets\":[{"
+                            "\"english\":" +
                             offset(0) + ",\"norwegian\":null},{\"english\":" + offset(1) +
                             ",\"norwegian\":null},{\"english\":" + offset(2) +
-                            ",\"norwegian\":null}],\"message\":\"unpatched (an update would "
-                            "complete)\",\"error\":null}\n");
+                            ",\"norwegian\":null}],\"message\":\"would be patched: it holds the "
+                            "three English texts\",\"error\":null}\n");
 
-  EXPECT_EQ(Run({"--json", target_, target_, other, folder_ / "missing.exe"}), kCliInvalidPath);
+  EXPECT_EQ(Run({"--json", target_, target_, other, missing}), kCliNotExpected);
+  EXPECT_EQ(Lines(err_.str()), 2u);
   std::istringstream lines(out_.str());
   std::string line;
   std::getline(lines, line);
-  EXPECT_THAT(line, HasSubstr("\"outcome\":\"completed\",\"state\":\"patched\",\"restorable\""
-                              ":true,\"offsets\":[{\"english\":null,\"norwegian\":" +
+  EXPECT_THAT(line, HasSubstr("\"result\":\"patched\",\"status\":0,\"outcome\":\"completed\","
+                              "\"state\":\"patched\",\"restorable\":true,\"offsets\":[{"
+                              "\"english\":null,\"norwegian\":" +
                               offset(0) + "}"));
-  EXPECT_THAT(line, HasSubstr("\"message\":\"Update is complete!\""));
+  EXPECT_THAT(line, HasSubstr("\"message\":\"patched: Update is complete!\",\"error\":null}"));
   std::getline(lines, line);
-  EXPECT_THAT(line, HasSubstr("\"outcome\":\"not_applicable\",\"state\":\"patched\","));
+  EXPECT_THAT(line, HasSubstr("\"result\":\"already_patched\",\"status\":0,"));
   EXPECT_THAT(line, HasSubstr(",{\"english\":null,\"norwegian\":" + offset(2) + "}]"));
   std::getline(lines, line);
   EXPECT_THAT(line, StartsWith("{\"path\":" + JsonString(Utf8(other)) +
-                               ",\"outcome\":\"not_applicable\",\"state\":\"not_a_target\","));
+                               ",\"result\":\"not_expected\",\"status\":3,"));
+  EXPECT_THAT(line, HasSubstr("\"state\":\"not_a_target\","));
+  EXPECT_THAT(line, HasSubstr("\"error\":\"not the expected program: none of the texts"));
   std::getline(lines, line);
-  EXPECT_THAT(line, HasSubstr("\"outcome\":\"invalid_path\",\"state\":null,\"restorable\":null,"
-                              "\"offsets\":null,\"message\":\"File Path is Invalid."));
+  EXPECT_THAT(line, HasSubstr("\"result\":\"invalid_path\",\"status\":2,\"outcome\":"
+                              "\"invalid_path\",\"state\":null,\"restorable\":null,\"offsets\":"
+                              "null,\"message\":\"invalid path: "));
   EXPECT_FALSE(std::getline(lines, line));
 
   WriteBytes(target_, sample_.unpatched);
   files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
   EXPECT_EQ(Run({"--json", target_}), kCliRunError);
-  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"error\",\"state\":\"unpatched\","));
-  EXPECT_THAT(out_.str(), HasSubstr(",\"error\":\"Could not flush the new copy to the disk: "));
+  EXPECT_THAT(out_.str(), HasSubstr("\"result\":\"error\",\"status\":4,\"outcome\":\"error\","
+                                    "\"state\":\"unpatched\","));
+  EXPECT_THAT(out_.str(), HasSubstr(",\"error\":\"error: Could not flush the new copy to the "));
 }
 
 // The state is read from the file after the run, never assumed from the outcome: a run
 // replaces only the first occurrence of each text. Reading it can fail without changing what
 // the run did.
 TEST_F(ConsoleProgramTest, JsonStateIsWhatTheFileHoldsAfterTheRun) {
-  std::string twice = sample_.unpatched + testing::EnglishImage(2);
-  WriteBytes(target_, twice);
-  EXPECT_EQ(Run({"--json", target_}), kCliAllDone);
+  WriteBytes(target_, sample_.unpatched + testing::EnglishImage(2));
+  EXPECT_EQ(Run({"--json", target_}), kCliAsWanted);
   EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"completed\",\"state\":\"partly_patched\""));
 
+  WriteBytes(target_, sample_.unpatched);
   testing::FaultPlan plain;
   std::ostringstream ignored;
-  EXPECT_EQ(RunConsoleProgram({target_}, ignored, err_, plain), kCliNotApplicable);
+  std::istringstream in;
+  EXPECT_EQ(RunConsoleProgram({target_}, in, ignored, err_, plain), kCliAsWanted);
+  WriteBytes(target_, sample_.unpatched);
   testing::FaultPlan after_the_run(static_cast<int>(plain.calls().size()) + 1,
                                    testing::FaultPlan::Extent::kThatCallAndAfter);
   out_.str("");
-  EXPECT_EQ(RunConsoleProgram({"--json", target_}, out_, err_, after_the_run), kCliNotApplicable);
+  EXPECT_EQ(RunConsoleProgram({"--json", target_}, in, out_, err_, after_the_run), kCliAsWanted);
   EXPECT_TRUE(after_the_run.failed().has_value()) << "the state was not read";
-  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"not_applicable\",\"state\":null,"
-                                    "\"restorable\":null,\"offsets\":null,"));
+  EXPECT_THAT(out_.str(), HasSubstr("\"result\":\"patched\",\"status\":0,\"outcome\":"
+                                    "\"completed\",\"state\":null,\"restorable\":null,"
+                                    "\"offsets\":null,"));
   EXPECT_THAT(out_.str(), HasSubstr("\"error\":null}"));
 }
 
 // A write in place that fails after its first text, and whose undoing fails too, leaves the file
-// partly patched: a status of its own, the state read from the file, and the way to repair it.
+// partly patched: the worst status, the state read from the file, and the way to repair it.
 TEST_F(ConsoleProgramTest, FileLeftPartlyPatchedSaysSoAndHowToRepairIt) {
+  const std::filesystem::path missing = folder_ / "missing.exe";
   WriteBytes(target_, sample_.unpatched);
   int writes = 0;
   files_.error = std::make_error_code(std::errc::permission_denied);
@@ -224,21 +287,19 @@ TEST_F(ConsoleProgramTest, FileLeftPartlyPatchedSaysSoAndHowToRepairIt) {
     return call == testing::FileCall::kCreateCopy ||
            (call == testing::FileCall::kWrite && ++writes >= 2);
   };
-  EXPECT_EQ(Run({"--json", target_}), kCliPartlyPatched);
-  EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"error\",\"state\":\"partly_patched\","
-                                    "\"restorable\":true,"));
-  EXPECT_THAT(out_.str(), HasSubstr("'ombrix-patch-cli --restore' makes it whole again."));
-  EXPECT_EQ(Run({target_}), kCliNotApplicable) << "partly patched: an update cannot complete";
+  EXPECT_EQ(Run({"--json", target_, missing}), kCliPartlyPatched);
+  EXPECT_THAT(out_.str(), HasSubstr("\"result\":\"partly_patched\",\"status\":5,\"outcome\":"
+                                    "\"error\",\"state\":\"partly_patched\",\"restorable\":true,"));
+  EXPECT_THAT(err_.str(), HasSubstr("'ombrix-patch-cli --restore' makes it whole again.\n"));
+  EXPECT_EQ(Run({target_}), kCliPartlyPatched) << "an update cannot complete";
 
   files_.fails = nullptr;
-  EXPECT_EQ(Run({"--restore", target_}), kCliAllDone);
+  EXPECT_EQ(Run({"--restore", target_}), kCliAsWanted);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
-  EXPECT_EQ(Run({"--help"}), kCliAllDone);
-  EXPECT_THAT(out_.str(), HasSubstr("  4   an error stopped a run part way"));
 }
 
-// A file this user may not change: --check says an update would not complete for this user,
-// and why, with the status of an error; the run then says the same.
+// A file this user may not change: --check says a run would fail, and why, with the status of
+// the error the run then has. A file already as wanted needs no change, and is fine.
 TEST_F(ConsoleProgramTest, CheckSaysWhatWouldStopThisUsersUpdate) {
   class Refusing : public testing::FileSystemWrapper {
     std::error_code Assess(const File& file, const Folder& folder, WriteAccess& access) override {
@@ -247,32 +308,75 @@ TEST_F(ConsoleProgramTest, CheckSaysWhatWouldStopThisUsersUpdate) {
       return error;
     }
   } refusing;
+  const std::filesystem::path patched = folder_ / "patched.exe";
   WriteBytes(target_, sample_.unpatched);
+  WriteBytes(patched, sample_.patched);
+  std::istringstream in;
   std::ostringstream out;
-  EXPECT_EQ(RunConsoleProgram({"--check", target_}, out, err_, refusing), kCliRunError);
-  const std::string denied = std::make_error_code(std::errc::permission_denied).message();
-  EXPECT_THAT(out.str(), HasSubstr(": unpatched (an update would complete); but this user could "
-                                   "not change it: Could not change the file: " +
-                                   denied + ".\n"));
-  out.str("");
-  EXPECT_EQ(RunConsoleProgram({"--check", "--json", target_}, out, err_, refusing), kCliRunError);
+  std::ostringstream err;
+  EXPECT_EQ(RunConsoleProgram({"--check", target_}, in, out, err, refusing), kCliRunError);
+  EXPECT_THAT(err.str(), StartsWith(ErrorLine(target_,
+                                              "error: a run would patch it, but this "
+                                              "user could not change it: Could not "
+                                              "change the file: " +
+                                                  Denied() + ".")));
+  EXPECT_EQ(RunConsoleProgram({"--check", "--json", target_}, in, out, err, refusing),
+            kCliRunError);
   EXPECT_THAT(out.str(), HasSubstr("\"state\":\"unpatched\""));
-  EXPECT_THAT(out.str(), HasSubstr("\"error\":\"unpatched (an update would complete); but"));
-  out.str("");
-  EXPECT_EQ(RunConsoleProgram({target_}, out, err_, refusing), kCliRunError);
-  EXPECT_THAT(out.str(), HasSubstr("Could not change the file: " + denied));
+  EXPECT_THAT(out.str(), HasSubstr("\"error\":\"error: a run would patch it, but"));
+  EXPECT_EQ(RunConsoleProgram({"--check", patched}, in, out, err, refusing), kCliAsWanted);
+  err.str("");
+  EXPECT_EQ(RunConsoleProgram({target_}, in, out, err, refusing), kCliRunError);
+  EXPECT_THAT(err.str(), HasSubstr("Could not change the file: " + Denied()));
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
 }
 
 // One line per path whatever its name holds: a line end cannot forge another file's report.
 TEST_F(ConsoleProgramTest, NameWithALineEndStaysOnItsOwnLine) {
   WriteBytes(target_, sample_.unpatched);
-  const std::filesystem::path forged = folder_ / "x\nOmbrix.exe: Update is complete!\x1b[2K";
+  const std::filesystem::path forged =
+      folder_ / "x\nOmbrix.exe: patched: Update is complete!\x1b[2K";
   EXPECT_EQ(Run({forged, target_}), kCliInvalidPath);
-  const std::string out = out_.str();
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
-  EXPECT_THAT(out, HasSubstr("x\\nOmbrix.exe: Update is complete!\\x1b[2K: File Path is Invalid."));
-  EXPECT_EQ(out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(Lines(out_.str()), 1u);
+  EXPECT_EQ(Lines(err_.str()), 1u);
+  EXPECT_THAT(err_.str(),
+              HasSubstr("x\\nOmbrix.exe: patched: Update is complete!\\x1b[2K: invalid path: "));
+  EXPECT_EQ(err_.str().find('\x1b'), std::string::npos);
+}
+
+// Lists keep every byte of a name but its end: blanks at either end, and with --null line ends
+// too. They go in the order given, among the PATHs.
+TEST_F(ConsoleProgramTest, PathListsKeepBlanksNewlinesAndZeroBytes) {
+  const std::filesystem::path blanks = folder_ / " two  blanks .exe";
+  const std::filesystem::path newline = folder_ / "new\nline.exe";
+  const std::filesystem::path list = folder_ / "list";
+  for (const auto& path : {target_, blanks, newline}) WriteBytes(path, sample_.unpatched);
+
+  WriteBytes(list, Utf8(blanks) + "\r\n\n" + Utf8(folder_ / "missing.exe") + "\n");
+  EXPECT_EQ(Run({target_, "--files-from", list}), kCliInvalidPath);
+  EXPECT_EQ(out_.str(), Line(target_, "patched: Update is complete!") +
+                            Line(blanks, "patched: Update is complete!"));
+  EXPECT_EQ(Lines(err_.str()), 1u);
+
+  const std::string listed = Utf8(newline) + '\0' + Utf8(blanks) + '\0';
+  EXPECT_EQ(Run({"--check", "--null", "--files-from=-"}, listed), kCliWouldChange);
+  EXPECT_THAT(out_.str(), StartsWith(TerminalText(Utf8(newline)) + ": would be patched"));
+  EXPECT_THAT(out_.str(), HasSubstr(Utf8(blanks) + ": already patched: nothing to do\n"));
+  EXPECT_EQ(Run({"--quiet", "--null", "--files-from", "-"}, listed), kCliAsWanted);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_TRUE(SameBytes(ReadBytes(newline), sample_.patched));
+
+  EXPECT_EQ(Run({"--files-from", "-"}, ""), kCliAsWanted) << "an empty list";
+  EXPECT_EQ(Run({"--files-from", folder_ / "none"}), kCliListUnread);
+  EXPECT_THAT(err_.str(), HasSubstr("could not read the list of paths "));
+}
+
+TEST_F(ConsoleProgramTest, QuietPrintsOnlyErrors) {
+  WriteBytes(target_, sample_.unpatched);
+  EXPECT_EQ(Run({"-q", target_, folder_ / "missing.exe"}), kCliInvalidPath);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_THAT(err_.str(), HasSubstr("missing.exe: invalid path: "));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
 }
 
 TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
@@ -282,10 +386,11 @@ TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
                                                        {"--check"},
                                                        {"--frobnicate", target_},
                                                        {"-x", target_},
-                                                       {"--check", "--restore", target_}}) {
+                                                       {target_, "--files-from"},
+                                                       {"--null", target_},
+                                                       {"--quiet", "--json", target_}}) {
     EXPECT_EQ(Run(arguments), kCliUsage);
-    EXPECT_THAT(err_.str(),
-                HasSubstr("Usage: ombrix-patch-cli [--check | --restore] [--json] PATH...\n"));
+    EXPECT_THAT(err_.str(), HasSubstr("Usage: ombrix-patch-cli [--check] [--restore]"));
     EXPECT_EQ(out_.str(), "");
   }
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched)) << "nothing ran";
@@ -294,10 +399,9 @@ TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
 }
 
 TEST_F(ConsoleProgramTest, HelpAndVersion) {
-  EXPECT_EQ(Run({"--help"}), kCliAllDone);
+  EXPECT_EQ(Run({"-h"}), kCliAsWanted);
   EXPECT_THAT(out_.str(), StartsWith("Usage: "));
-  EXPECT_THAT(out_.str(), HasSubstr("  64  the command line was wrong\n"));
-  EXPECT_EQ(Run({"--version"}), kCliAllDone);
+  EXPECT_EQ(Run({"-V"}), kCliAsWanted);
   EXPECT_EQ(out_.str(), std::string("ombrix-patch-cli ") + OMBRIX_VERSION_TEXT + "\n");
 }
 

@@ -1,6 +1,7 @@
 // The one window of the tool as data: its title and size, its controls with their texts,
-// places, fonts, colours and tab order, and the messages the tool shows. Both front ends build
-// the window from this table; nothing about the form's look is written anywhere else.
+// places, fonts, colours and tab order (the words it says are in form_texts.h, included here).
+// Both front ends build the window from this table; nothing about the form's look is written
+// anywhere else.
 #ifndef OMBRIX_UI_FORM_DESIGN_H_
 #define OMBRIX_UI_FORM_DESIGN_H_
 
@@ -9,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+
+#include "ui/form_texts.h"
 
 namespace ombrix {
 
@@ -58,7 +61,7 @@ struct WindowDesign {
   int client_height;
 };
 
-inline constexpr WindowDesign kWindowDesign = {"frmMain", "[_ Ombrix 2000 _|", 6705, 2730};
+inline constexpr WindowDesign kWindowDesign = {"frmMain", kWindowTitle, 6705, 2730};
 
 // The controls, in tab order; index them with ControlId.
 inline constexpr std::array<ControlDesign, 5> kControls = {{
@@ -132,23 +135,6 @@ constexpr std::array<std::string_view, 3> FontSubstitutes(std::string_view face)
   if (face == "MS Sans Serif") return {"Microsoft Sans Serif", "Liberation Sans", "Arial"};
   return {};
 }
-
-struct MessageDesign {
-  std::string_view text;
-  std::string_view title;
-};
-
-inline constexpr MessageDesign kInvalidPathMessage = {
-    "File Path is Invalid.  Enter correct path and try again.", "Error"};
-inline constexpr MessageDesign kNotApplicableMessage = {
-    "Can not update now.  Program has already been updated or File Path is invalid.",
-    "Ombrix 2000"};
-inline constexpr MessageDesign kCompletedMessage = {"Update is complete!", "Ombrix 2000"};
-// Shown by a second copy of the tool; its title is the window's design title.
-inline constexpr MessageDesign kRefusalMessage = {"Ombrix 2000 should not be running at this time.",
-                                                  kWindowDesign.title};
-// The title of the report of an error that ended a run.
-inline constexpr std::string_view kErrorTitle = "Error";
 
 }  // namespace ombrix
 

@@ -3,9 +3,7 @@
 #include <new>
 
 #include "engine/patch_error.h"
-#ifdef _WIN32
-#include "engine/win32_text.h"
-#endif
+#include "ui/path_text.h"
 
 namespace ombrix {
 namespace {
@@ -39,16 +37,6 @@ std::string Consequence(const std::exception& error, std::optional<bool> restora
 }
 
 }  // namespace
-
-std::string Utf8(const std::filesystem::path& path) {
-#ifdef _WIN32
-  // A Windows name may hold a lone surrogate, which u8string() refuses with an exception.
-  return Utf8FromWide(path.native());
-#else
-  const std::u8string text = path.u8string();
-  return {text.begin(), text.end()};
-#endif
-}
 
 std::string RunErrorSentence(const std::exception& error, std::optional<bool> restorable) {
   return Reason(error) + " " + Consequence(error, restorable);

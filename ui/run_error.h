@@ -23,10 +23,6 @@ std::string RunErrorReason(const std::exception& error);
 // The window's report of an error that escaped a run on `path`: the file, then the sentence.
 std::string DescribeRunError(const std::filesystem::path& path, const std::exception& error);
 
-// The path as UTF-8 text, for messages and reports; a Windows name's lone surrogate becomes
-// U+FFFD.
-std::string Utf8(const std::filesystem::path& path);
-
 }  // namespace ombrix
 
 #endif  // OMBRIX_UI_RUN_ERROR_H_

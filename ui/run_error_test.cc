@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/patch_error.h"
+#include "ui/path_text.h"
 
 namespace ombrix {
 namespace {

@@ -1,10 +1,10 @@
-#include "cli/target_path.h"
+#include "ui/target_path.h"
 #include "ui/wine_path.h"
 
 namespace ombrix {
 
-std::filesystem::path TargetPath(const std::filesystem::path& argument) {
-  return LinuxPathOf(argument.native(), WinePrefix());
+std::filesystem::path TargetPath(const std::filesystem::path& typed) {
+  return LinuxPathOf(typed.native(), WinePrefix());
 }
 
 std::string_view TargetPathHelp() {

@@ -1,8 +1,8 @@
-#include "cli/target_path.h"
+#include "ui/target_path.h"
 
 namespace ombrix {
 
-std::filesystem::path TargetPath(const std::filesystem::path& argument) { return argument; }
+std::filesystem::path TargetPath(const std::filesystem::path& typed) { return typed; }
 
 std::string_view TargetPathHelp() { return {}; }
 

@@ -15,8 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui/font_choice.h"
+#include "ui/path_text.h"
 #include "ui/qt/file_drop.h"
-#include "ui/wine_path.h"
+#include "ui/target_path.h"
 
 namespace ombrix::qt {
 namespace {
@@ -25,22 +27,12 @@ QString FromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The design's face where it is installed, else its first installed substitute.
-QString InstalledFamily(std::string_view face) {
-  const QString designed = FromUtf8(face);
-  if (QFontDatabase::hasFamily(designed)) return designed;
-  for (std::string_view substitute : FontSubstitutes(face)) {
-    if (!substitute.empty() && QFontDatabase::hasFamily(FromUtf8(substitute))) {
-      return FromUtf8(substitute);
-    }
-  }
-  return designed;
-}
-
 QFont FontOf(const FontDesign& design) {
   if (design.face.empty()) return QApplication::font("QPushButton");
-  QFont font(InstalledFamily(design.face));
-  font.setStyleHint(design.face == "Courier New" ? QFont::TypeWriter : QFont::SansSerif);
+  QFont font(FromUtf8(ChosenFace(design.face, [](std::string_view face) {
+    return QFontDatabase::hasFamily(FromUtf8(face));
+  })));
+  font.setStyleHint(FixedPitch(design.face) ? QFont::TypeWriter : QFont::SansSerif);
   font.setPointSizeF(design.points);
   font.setBold(design.bold);
   return font;
@@ -143,8 +135,8 @@ void MainWindow::ShowCentred() {
 
 std::filesystem::path MainWindow::FilePath() {
   const QByteArray text = static_cast<QLineEdit*>(control(ControlId::txtFilePath))->text().toUtf8();
-  return LinuxPathOf(std::string_view(text.constData(), static_cast<std::size_t>(text.size())),
-                     WinePrefix());
+  return TargetPath(
+      PathFromUtf8(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))));
 }
 
 void MainWindow::SetWaitVisible(bool visible) { control(ControlId::lblWait)->setVisible(visible); }

@@ -8,6 +8,7 @@
 
 #include "engine/win32_error.h"
 #include "engine/win32_text.h"
+#include "ui/font_choice.h"
 #include "ui/startup_guard.h"
 #include "ui/win32/file_drop.h"
 #include "ui/win32/resources/resource.h"
@@ -40,20 +41,10 @@ bool FontInstalled(HDC dc, const std::wstring& face) {
   return found;
 }
 
-// The design's face where it is installed, else its first installed substitute; with none
-// installed, the face is kept and Windows' font mapper picks by pitch and family.
 std::wstring InstalledFace(std::string_view face) {
-  const std::wstring designed = WideFromUtf8(face);
   HDC dc = ::GetDC(nullptr);
-  std::wstring chosen = designed;
-  if (!FontInstalled(dc, designed)) {
-    for (std::string_view substitute : FontSubstitutes(face)) {
-      if (!substitute.empty() && FontInstalled(dc, WideFromUtf8(substitute))) {
-        chosen = WideFromUtf8(substitute);
-        break;
-      }
-    }
-  }
+  const std::wstring chosen = WideFromUtf8(
+      ChosenFace(face, [dc](std::string_view f) { return FontInstalled(dc, WideFromUtf8(f)); }));
   ::ReleaseDC(nullptr, dc);
   return chosen;
 }
@@ -73,7 +64,7 @@ UniqueFont MakeFont(const FontDesign& design, int dpi_y) {
   font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
   font.lfQuality = DEFAULT_QUALITY;
   font.lfPitchAndFamily =
-      design.face == "Courier New" ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH | FF_SWISS;
+      FixedPitch(design.face) ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH | FF_SWISS;
   InstalledFace(design.face).copy(font.lfFaceName, LF_FACESIZE - 1);
   return UniqueFont(::CreateFontIndirectW(&font));
 }
