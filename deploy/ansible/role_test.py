@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Runs the ombrix_patch role for real through ansible-playbook, on an inventory of hosts that
-are all this machine (ansible_connection=local), each with its own target in its own folder,
-and checks what Ansible reports and what became of every file.
+"""Runs the collection's playbook (ombrix.language_patch.site, which names the role
+ombrix.language_patch.ombrix_patch) for real through ansible-playbook, on an inventory of hosts
+that are all this machine (ansible_connection=local), each with its own target in its own
+folder, and checks what Ansible reports and what became of every file.
 
-    role_test.py BIN_FOLDER WORK_FOLDER
+    role_test.py BIN_FOLDER WORK_FOLDER [COLLECTIONS_PATH]
 
-BIN_FOLDER holds ombrix-patch-cli and ombrix-make-target. Exits non-zero on the first
-difference, saying what differed."""
+BIN_FOLDER holds ombrix-patch-cli and ombrix-make-target. The collection is taken from
+COLLECTIONS_PATH, else from where Ansible looks by itself (where the .deb installs it); no roles
+path is set. Exits non-zero on the first difference, saying what differed."""
 
 import hashlib
 import json
@@ -15,8 +17,8 @@ import subprocess
 import sys
 from pathlib import Path
 
-ROLES = Path(__file__).resolve().parent / "roles"
-PLAYBOOK = Path(__file__).resolve().parent / "site.yml"
+COLLECTION = "ombrix.language_patch"
+PLAYBOOK = COLLECTION + ".site"
 DESKS = ["desk1", "desk2", "desk3"]
 
 
@@ -32,12 +34,30 @@ def snapshot(path):
     return hashlib.sha256(path.read_bytes()).hexdigest(), path.stat().st_mtime_ns
 
 
-def play(inventory, *options):
+def ansible_environment(collections):
+    """Ansible's settings for every command: no roles path, and the given collections path."""
+    env = {name: value for name, value in os.environ.items()
+           if name not in ("ANSIBLE_ROLES_PATH", "ANSIBLE_COLLECTIONS_PATH",
+                           "ANSIBLE_COLLECTIONS_PATHS")}
+    if collections:
+        env["ANSIBLE_COLLECTIONS_PATH"] = collections
+    return dict(env, ANSIBLE_STDOUT_CALLBACK="json", ANSIBLE_LOCALHOST_WARNING="false",
+                ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="false")
+
+
+def collection_folder(env):
+    """Where Ansible finds the collection."""
+    done = subprocess.run(["ansible-galaxy", "collection", "list", COLLECTION, "--format",
+                           "json"], env=env, capture_output=True, text=True)
+    found = json.loads(done.stdout or "{}") if done.returncode == 0 else {}
+    if not found:
+        fail(f"ansible-galaxy finds no {COLLECTION}: {done.stderr.strip()}")
+    return next(iter(found))
+
+
+def play(env, inventory, *options):
     """Runs the playbook; answers each host's counts and the message of the task that failed."""
-    env = dict(os.environ, ANSIBLE_ROLES_PATH=str(ROLES), ANSIBLE_STDOUT_CALLBACK="json",
-               ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_NOCOLOR="1",
-               ANSIBLE_RETRY_FILES_ENABLED="false")
-    done = subprocess.run(["ansible-playbook", "-i", str(inventory), str(PLAYBOOK), *options],
+    done = subprocess.run(["ansible-playbook", "-i", str(inventory), PLAYBOOK, *options],
                           env=env, capture_output=True, text=True)
     try:
         report = json.loads(done.stdout)
@@ -73,6 +93,8 @@ def lock(path, locked):
 
 def main():
     bin_folder, work = Path(sys.argv[1]), Path(sys.argv[2])
+    env = ansible_environment(sys.argv[3] if len(sys.argv) > 3 else None)
+    folder = collection_folder(env)
     targets = {}
     for host in DESKS + ["wrong", "missing", "both", "locked"]:
         (work / host).mkdir()
@@ -103,13 +125,13 @@ def main():
            "missing": "File Path is Invalid.  Enter correct path and try again."}
 
     before = {host: snapshot(path) for host, path in targets.items()}
-    stats, messages = play(inventory, "--check", "--diff", "--limit", "desks:others")
+    stats, messages = play(env, inventory, "--check", "--diff", "--limit", "desks:others")
     expect(stats, messages, DESKS, checked, checked, "check mode on fresh targets")
     after = {host: snapshot(path) for host, path in targets.items()}
     if after != before:
         fail("check mode changed a file's bytes or its time of last change")
 
-    stats, messages = play(inventory, "--limit", "desks:others")
+    stats, messages = play(env, inventory, "--limit", "desks:others")
     expect(stats, messages, DESKS, ran, ran, "first run")
     patched = targets["desk1"].read_bytes()
     if patched == original or any(targets[h].read_bytes() != patched for h in DESKS):
@@ -118,25 +140,25 @@ def main():
     targets["both"].write_bytes(original + patched)
     before = snapshot(targets["both"])
     restore = ["--limit", "mixed", "-e", "ombrix_patch_restore=true"]
-    stats, messages = play(inventory, *restore, "--check")
+    stats, messages = play(env, inventory, *restore, "--check")
     expect(stats, messages, ["both"], [], {}, "check mode of a restore that would change a file")
     if snapshot(targets["both"]) != before:
         fail("check mode of a restore changed the file")
-    stats, messages = play(inventory, *restore)
+    stats, messages = play(env, inventory, *restore)
     expect(stats, messages, ["both"], [], {}, "restore of a file with both languages")
     if targets["both"].read_bytes() != original + original:
         fail("the restore did not turn back every Norwegian text")
 
-    stats, messages = play(inventory, "--limit", "desks")
+    stats, messages = play(env, inventory, "--limit", "desks")
     expect(stats, messages, [], [], {}, "second run")
-    stats, messages = play(inventory, "--limit", "desks", "--check")
+    stats, messages = play(env, inventory, "--limit", "desks", "--check")
     expect(stats, messages, [], [], {}, "check mode on patched targets")
 
-    stats, messages = play(inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
+    stats, messages = play(env, inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
     expect(stats, messages, DESKS, [], {}, "restore")
     if any(targets[h].read_bytes() != original for h in DESKS):
         fail("the restore did not give back the original bytes")
-    stats, messages = play(inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
+    stats, messages = play(env, inventory, "--limit", "desks", "-e", "ombrix_patch_restore=true")
     expect(stats, messages, [], [], {}, "second restore")
 
     # A file that no one may change until its flag is removed: check mode says that a run would
@@ -146,17 +168,18 @@ def main():
         fail("chattr +i failed: the role test runs as root, on a file system with the flag")
     try:
         immutable = "Could not change the file: it is immutable (chattr +i)"
-        stats, messages = play(inventory, "--limit", "locked", "--check")
+        stats, messages = play(env, inventory, "--limit", "locked", "--check")
         expect(stats, messages, [], ["locked"],
                {"locked": "but this user could not change it: " + immutable},
                "check mode on an immutable file")
-        stats, messages = play(inventory, "--limit", "locked")
+        stats, messages = play(env, inventory, "--limit", "locked")
         expect(stats, messages, [], ["locked"], {"locked": immutable}, "run on an immutable file")
     finally:
         lock(targets["locked"], False)
     if targets["locked"].read_bytes() != original:
         fail("a run changed the immutable file")
-    print(f"the role on {len(targets)} hosts: check mode, runs and restores, as expected")
+    print(f"the role on {len(targets)} hosts, from {folder}: check mode, runs and restores, "
+          "as expected")
 
 
 if __name__ == "__main__":
