@@ -1,8 +1,36 @@
 # The release packages, made by CPack: for Windows a ZIP with the two programs and a short
-# README in plain text; for Linux a .deb with both programs, the menu entry, the icon, the
-# manual pages and the Debian documents, installed under /usr. The version is the project's.
+# README in plain text; for Linux a .deb with both programs, the menu entry, the icons, the
+# manual pages, the Debian documents and the Ansible collection, installed under /usr. The
+# version is the project's.
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(generated ${PROJECT_BINARY_DIR}/packaging)
+
+# The Ansible collection in deploy/ansible, built by scripts/build-collection into
+# OMBRIX_COLLECTION_TARBALL (which the release puts beside the packages) and installed as
+# ansible-galaxy would install that tarball, where ansible-playbook looks without configuration.
+function(ombrix_ansible_collection)
+  set(source ${PROJECT_SOURCE_DIR}/deploy/ansible)
+  file(STRINGS ${source}/galaxy.yml version REGEX "^version: ")
+  if(NOT version STREQUAL "version: ${PROJECT_VERSION}")
+    message(FATAL_ERROR "deploy/ansible/galaxy.yml has ${version}, not the project's "
+                        "version ${PROJECT_VERSION}")
+  endif()
+  find_program(OMBRIX_ANSIBLE_GALAXY ansible-galaxy REQUIRED)
+  set(tarball ${generated}/ombrix-language_patch-${PROJECT_VERSION}.tar.gz)
+  set(unpacked ${generated}/collection)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${source}/*)
+  add_custom_command(
+    OUTPUT ${tarball}
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-collection ${generated}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${unpacked}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${unpacked}
+    COMMAND ${CMAKE_COMMAND} -E chdir ${unpacked} ${CMAKE_COMMAND} -E tar xzf ${tarball}
+    DEPENDS ${sources} ${PROJECT_SOURCE_DIR}/scripts/build-collection VERBATIM)
+  add_custom_target(ansible_collection ALL DEPENDS ${tarball})
+  install(DIRECTORY ${unpacked}/ DESTINATION
+          ${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collections/ombrix/language_patch)
+  set(OMBRIX_COLLECTION_TARBALL ${tarball} CACHE INTERNAL "The Ansible collection's tarball")
+endfunction()
 
 if(WIN32)
   install(TARGETS ombrix-patch ombrix-patch-cli RUNTIME DESTINATION .)
@@ -44,6 +72,10 @@ else()
   install(FILES ${generated}/copyright ${generated}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ombrix-patch)
 
+  if(OMBRIX_ANSIBLE_COLLECTION)
+    ombrix_ansible_collection()
+  endif()
+
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -60,12 +92,13 @@ else()
     ".\n"
     "ombrix-patch is the window for a user at a desk; ombrix-patch-cli patches,\n"
     "checks or restores files unattended, for administrators and their\n"
-    "deployment tools.")
+    "deployment tools; the Ansible collection ombrix.language_patch, which\n"
+    "ansible-playbook finds as installed, rolls it out.")
   # The Qt and C libraries, found by dpkg-shlibdeps; the window's fonts where they are missing,
   # and Qt's Wayland platform for a desktop with no X server at all.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt6-wayland")
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, ansible-core | ansible")
 endif()
 
 set(CPACK_PACKAGE_NAME ombrix-patch)
