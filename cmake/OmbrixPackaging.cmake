@@ -19,13 +19,18 @@ function(ombrix_ansible_collection)
   set(tarball ${generated}/ombrix-language_patch-${PROJECT_VERSION}.tar.gz)
   set(unpacked ${generated}/collection)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${source}/*)
+  # Every time in the tarball is the SOURCE_DATE_EPOCH of the configuring (scripts/package
+  # configures each time): a new one builds the tarball again though no file changed.
+  set(epoch ${generated}/collection-time)
+  file(CONFIGURE OUTPUT ${epoch} CONTENT "$ENV{SOURCE_DATE_EPOCH}\n")
   add_custom_command(
     OUTPUT ${tarball}
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/build-collection ${generated}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=$ENV{SOURCE_DATE_EPOCH}
+            ${PROJECT_SOURCE_DIR}/scripts/build-collection ${generated}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${unpacked}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${unpacked}
     COMMAND ${CMAKE_COMMAND} -E chdir ${unpacked} ${CMAKE_COMMAND} -E tar xzf ${tarball}
-    DEPENDS ${sources} ${PROJECT_SOURCE_DIR}/scripts/build-collection VERBATIM)
+    DEPENDS ${sources} ${epoch} ${PROJECT_SOURCE_DIR}/scripts/build-collection VERBATIM)
   add_custom_target(ansible_collection ALL DEPENDS ${tarball})
   install(DIRECTORY ${unpacked}/ DESTINATION
           ${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collections/ombrix/language_patch)
