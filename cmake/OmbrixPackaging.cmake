@@ -5,8 +5,8 @@
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(generated ${PROJECT_BINARY_DIR}/packaging)
 
-# The Ansible collection in deploy/ansible, built by scripts/build-collection into
-# OMBRIX_COLLECTION_TARBALL (which the release puts beside the packages) and installed as
+# The Ansible collection in deploy/ansible, built by scripts/build-collection (which runs
+# ansible-galaxy) into a tarball that the release puts beside the packages, and installed as
 # ansible-galaxy would install that tarball, where ansible-playbook looks without configuration.
 function(ombrix_ansible_collection)
   set(source ${PROJECT_SOURCE_DIR}/deploy/ansible)
@@ -34,7 +34,6 @@ function(ombrix_ansible_collection)
   add_custom_target(ansible_collection ALL DEPENDS ${tarball})
   install(DIRECTORY ${unpacked}/ DESTINATION
           ${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collections/ombrix/language_patch)
-  set(OMBRIX_COLLECTION_TARBALL ${tarball} CACHE INTERNAL "The Ansible collection's tarball")
 endfunction()
 
 if(WIN32)
