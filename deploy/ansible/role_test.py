@@ -119,10 +119,9 @@ def main():
               f"ombrix_patch_program={bin_folder / 'ombrix-patch-cli'}"]
     inventory.write_text("\n".join(lines) + "\n")
     # The program's sentences: a check's verdict, a run's sentence and what the file is.
-    checked = {"wrong": "not a target (none of the texts)", "missing": "File Path is Invalid."}
-    ran = {"wrong": "Can not update now.  Program has already been updated or File Path is "
-                    "invalid. (the file is not a target)",
-           "missing": "File Path is Invalid.  Enter correct path and try again."}
+    checked = {"wrong": "not the expected program: none of the texts is there",
+               "missing": "invalid path: No such file or directory"}
+    ran = checked
 
     before = {host: snapshot(path) for host, path in targets.items()}
     stats, messages = play(env, inventory, "--check", "--diff", "--limit", "desks:others")

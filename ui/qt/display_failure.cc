@@ -13,7 +13,12 @@
 namespace ombrix::qt {
 namespace {
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted.append(text);
+  quoted.push_back('"');
+  return quoted;
+}
 
 // The display a platform of Qt's connects to, in words.
 std::string DisplayOf(std::string_view platform,
