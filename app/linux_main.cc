@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 
 #include "engine/file_system.h"
 #include "engine/interrupt_cleanup.h"
@@ -19,9 +20,21 @@ bool Set(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
+// Qt's own options that choose the window system (-platform NAME, -display NAME, with one dash
+// or two) are put where the rest of the program looks for them too: the start-up guard opens
+// the same display, and a failure names the platform that was asked for.
+void TakeWindowSystemOptions(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string_view option = argv[i];
+    if (option == "-platform" || option == "--platform") setenv("QT_QPA_PLATFORM", argv[i + 1], 1);
+    if (option == "-display" || option == "--display") setenv("DISPLAY", argv[i + 1], 1);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  TakeWindowSystemOptions(argc, argv);
   if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
     std::fputs(
         "ombrix-patch: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "

@@ -30,7 +30,7 @@ std::string DisplayOf(std::string_view platform,
   const std::string_view name = platform.substr(0, platform.find(':'));
   if (name == "xcb") {
     const std::string display = value("DISPLAY", "");
-    return display.empty() ? "no X display (DISPLAY is not set)"
+    return display.empty() ? "the X display (DISPLAY is not set)"
                            : "the X display " + Quoted(display);
   }
   if (name.substr(0, 7) == "wayland") {

@@ -1,16 +1,15 @@
 // The start-up guard's view of the desktop on Linux: a claim of the marked title that only one
 // copy of the tool can hold, and a look-up of top-level windows by their exact title, as
-// FindWindowA does on Windows. Where the tool's window is an X11 window, the claim is an X
-// selection and the look-up asks the window manager's client list (or walks the window tree
-// where there is none). On Wayland and every other platform no program can see another's
-// windows: a lock in a folder of the user's own is the claim, and it alone decides.
+// FindWindowA does on Windows. Every copy claims the title by a lock in folders of the user's
+// own; where the tool's window is an X11 window, it also takes an X selection, and the look-up
+// asks the window manager's client list and walks the window tree. On Wayland and every other
+// platform no program can see another's windows: the locks alone decide.
 #ifndef OMBRIX_UI_QT_WINDOW_TITLES_H_
 #define OMBRIX_UI_QT_WINDOW_TITLES_H_
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,8 +41,8 @@ class X11WindowTitles : public WindowTitles {
   bool Claim(std::string_view title) override;
   bool Exists(std::string_view title) override;
 
-  // The top-level windows titled exactly `title`: those of _NET_CLIENT_LIST where the window
-  // manager keeps one, else the root window's children and, for a window manager that
+  // The top-level windows titled exactly `title`: those of _NET_CLIENT_LIST where a window
+  // manager keeps one, and the root window's children and, for a window manager that
   // reparents its clients into frames, their children.
   std::vector<std::uint32_t> Find(std::string_view title);
 
@@ -53,35 +52,44 @@ class X11WindowTitles : public WindowTitles {
   std::unique_ptr<Connection> connection_;
 };
 
-// Titles claimed by copies of the tool of this user, as locks in a folder of the user's own.
+// A folder where copies of the tool of this user take their locks.
+struct LockFolder {
+  std::filesystem::path path;
+  bool shared_between_hosts = false;  // a home folder: each host's copies lock apart
+};
+
+// The folders for the locks, in the order they are taken: $XDG_RUNTIME_DIR where it is set,
+// and "ombrix-patch" in the user's cache folder ($XDG_CACHE_HOME, else ~/.cache), made with
+// mode 0700 where it is missing. Each is used only while it is the user's own and no one else
+// may enter it, as a claim finds it.
+std::vector<LockFolder> LockFoldersOfThisUser();
+
+// Titles claimed by copies of the tool of this user, as locks in folders of the user's own.
 class LockedWindowTitles : public WindowTitles {
  public:
-  // Locks in `folder`, which no other user may write to.
-  explicit LockedWindowTitles(std::filesystem::path folder);
-  // No folder could be found: `why` says so when a claim is asked for.
-  static std::unique_ptr<LockedWindowTitles> Unguarded(std::string why);
+  // Locks in `folders`; where none can be used, a claim says so on standard error when
+  // `say_when_unguarded`, and answers true.
+  explicit LockedWindowTitles(std::vector<LockFolder> folders, bool say_when_unguarded = true);
   ~LockedWindowTitles() override;
 
-  // Takes an exclusive lock on a file named after the title (and this machine), held until
-  // this object is destroyed; the kernel lets it go when the process ends in any way.
+  // Takes an exclusive lock on a file named after the title in each folder that is the user's
+  // own (opened once and checked through its descriptor, so no one can swap it), and holds
+  // them until this object is destroyed; the kernel lets them go when the process ends in any
+  // way. False, holding none, when another copy holds any of them.
   bool Claim(std::string_view title) override;
   // The windows of other programs cannot be seen: the claim alone decides.
   bool Exists(std::string_view /*title*/) override { return false; }
 
  private:
-  std::optional<std::filesystem::path> folder_;
-  std::string why_unguarded_;
+  std::vector<LockFolder> folders_;
+  bool say_when_unguarded_;
   std::vector<int> held_;
 };
 
-// The folder for the locks: $XDG_RUNTIME_DIR where it is this user's own with mode 0700, else
-// "ombrix-patch" in the user's cache folder ($XDG_CACHE_HOME, else ~/.cache), made with mode
-// 0700 and used only when it is the user's own and no one else may enter it. Nothing, with the
-// reason in `why`, when neither will do.
-std::optional<std::filesystem::path> PrivateLockFolder(std::string& why);
-
-// Where the tool's window lives decides: the X server's windows for Qt's X11 platform
-// ("xcb"), the locks in PrivateLockFolder() for every other one.
+// Where the tool's window lives decides: the X server's windows for Qt's X11 platform ("xcb"),
+// with the locks in LockFoldersOfThisUser() beside them, so that copies on other platforms of
+// the same session (Wayland beside XWayland) see each other; the locks alone for every other
+// platform.
 std::unique_ptr<WindowTitles> WindowTitlesFor(std::string_view platform_name);
 // WindowTitlesFor the platform this application runs on.
 std::unique_ptr<WindowTitles> WindowTitlesOfThisSession();

@@ -1,5 +1,5 @@
-// The claim where the windows of other programs cannot be seen: a lock file per title, in a
-// folder that only this user may write to, so that no other user can take or block it.
+// The claim where the windows of other programs cannot be seen: a lock file per title, in
+// folders that only this user may enter, so that no other user can take or block it.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -31,47 +31,25 @@ std::string HomeFolder() {
                                                                                  : "";
 }
 
-// Whether `info` is a folder of this user's own that no one else may enter.
-bool Private(const struct stat& info) {
-  return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
-
 std::string Reason(const std::string& path, const std::string& what) {
   return "\"" + path + "\" " + what;
 }
 
-// The user's cache folder's "ombrix-patch", made if missing and checked through its own
-// descriptor, never through a name that could lead elsewhere.
-std::optional<std::filesystem::path> CacheFolder(std::string& why) {
-  std::string cache = Absolute("XDG_CACHE_HOME");
-  if (cache.empty()) {
-    const std::string home = HomeFolder();
-    if (home.empty()) {
-      why = "this user has no home folder";
-      return std::nullopt;
-    }
-    cache = home + "/.cache";
-  }
-  const std::string folder = cache + "/ombrix-patch";
-  for (const std::string& path : {cache, folder}) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-      why = Reason(path, std::string("cannot be made: ") + std::strerror(errno));
-      return std::nullopt;
-    }
-  }
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// The folder at `path`, opened, when it is this user's own and no one else may enter it;
+// -1, with the reason in `why`, otherwise.
+int OpenPrivateFolder(const std::filesystem::path& path, std::string& why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd == -1) {
-    why = Reason(folder, std::string("cannot be opened: ") + std::strerror(errno));
-    return std::nullopt;
+    why = Reason(path, std::string("cannot be opened: ") + std::strerror(errno));
+    return -1;
   }
   struct stat info {};
-  const bool usable = ::fstat(fd, &info) == 0 && Private(info);
-  ::close(fd);
-  if (!usable) {
-    why = Reason(folder, "is not a folder of this user's own with mode 0700");
-    return std::nullopt;
+  if (::fstat(fd, &info) != 0 || info.st_uid != ::getuid() || (info.st_mode & 077) != 0) {
+    ::close(fd);
+    why = Reason(path, "is not a folder of this user's own with mode 0700");
+    return -1;
   }
-  return folder;
+  return fd;
 }
 
 std::string HostName() {
@@ -86,52 +64,63 @@ std::string HostName() {
 
 }  // namespace
 
-std::optional<std::filesystem::path> PrivateLockFolder(std::string& why) {
-  const std::string runtime = Absolute("XDG_RUNTIME_DIR");
-  struct stat info {};
-  if (!runtime.empty() && ::stat(runtime.c_str(), &info) == 0 && Private(info)) return runtime;
-  std::string cache_why;
-  if (std::optional<std::filesystem::path> folder = CacheFolder(cache_why)) return folder;
-  why = (runtime.empty() ? "XDG_RUNTIME_DIR is not set"
-                         : Reason(runtime,
-                                  "(XDG_RUNTIME_DIR) is not a folder of this user's own "
-                                  "with mode 0700")) +
-        ", and " + cache_why;
-  return std::nullopt;
+std::vector<LockFolder> LockFoldersOfThisUser() {
+  std::vector<LockFolder> folders;
+  if (const std::string runtime = Absolute("XDG_RUNTIME_DIR"); !runtime.empty()) {
+    folders.push_back({runtime, false});
+  }
+  std::string cache = Absolute("XDG_CACHE_HOME");
+  if (cache.empty()) {
+    const std::string home = HomeFolder();
+    if (home.empty()) return folders;
+    cache = home + "/.cache";
+  }
+  // Made private from the start; a folder found there is checked when a claim opens it.
+  ::mkdir(cache.c_str(), 0700);
+  const std::string own = cache + "/ombrix-patch";
+  ::mkdir(own.c_str(), 0700);
+  folders.push_back({own, true});
+  return folders;
 }
 
-LockedWindowTitles::LockedWindowTitles(std::filesystem::path folder) : folder_(std::move(folder)) {}
-
-std::unique_ptr<LockedWindowTitles> LockedWindowTitles::Unguarded(std::string why) {
-  auto titles = std::make_unique<LockedWindowTitles>(std::filesystem::path());
-  titles->folder_.reset();
-  titles->why_unguarded_ = std::move(why);
-  return titles;
-}
+LockedWindowTitles::LockedWindowTitles(std::vector<LockFolder> folders, bool say_when_unguarded)
+    : folders_(std::move(folders)), say_when_unguarded_(say_when_unguarded) {}
 
 LockedWindowTitles::~LockedWindowTitles() {
   for (const int fd : held_) ::close(fd);
 }
 
 bool LockedWindowTitles::Claim(std::string_view title) {
-  std::string why = why_unguarded_;
-  if (folder_) {
-    // The host's name keeps copies on other machines that share the home folder apart.
-    const std::filesystem::path path = *folder_ / (ClaimName(title) + "-" + HostName() + ".lock");
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  std::vector<int> taken;
+  std::string why =
+      folders_.empty() ? "this user has neither XDG_RUNTIME_DIR nor a home folder" : "";
+  // Every copy takes the folders in the same order, so of two copies one always gets them all.
+  for (const LockFolder& folder : folders_) {
+    const int dir = OpenPrivateFolder(folder.path, why);
+    if (dir == -1) continue;
+    const std::string name =
+        ClaimName(title) + (folder.shared_between_hosts ? "-" + HostName() : "") + ".lock";
+    const int fd = ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    ::close(dir);
     if (fd != -1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      held_.push_back(fd);
-      return true;
+      taken.push_back(fd);
+      continue;
     }
     const int error = errno;
     if (fd != -1) ::close(fd);
-    if (fd != -1 && error == EWOULDBLOCK) return false;  // another copy holds it
-    why = Reason(path.string(), std::string("cannot be locked: ") + std::strerror(error));
+    if (fd != -1 && error == EWOULDBLOCK) {  // another copy holds it
+      for (const int held : taken) ::close(held);
+      return false;
+    }
+    why = Reason(folder.path / name, std::string("cannot be locked: ") + std::strerror(error));
   }
-  std::fprintf(stderr,
-               "ombrix-patch: there is no private place to mark this copy as running (%s); a "
-               "second copy of the tool will not be stopped.\n",
-               why.c_str());
+  if (taken.empty() && say_when_unguarded_) {
+    std::fprintf(stderr,
+                 "ombrix-patch: there is no private place to mark this copy as running (%s); a "
+                 "second copy of the tool will not be stopped.\n",
+                 why.c_str());
+  }
+  held_.insert(held_.end(), taken.begin(), taken.end());
   return true;
 }
 

@@ -35,6 +35,7 @@ class ScopedVariable {
 // starts them together, and each holds what it took until the round ends.
 TEST(LockedWindowTitlesTest, OfCopiesClaimingAtTheSameInstantExactlyOneHoldsTheTitle) {
   testing::TempFolder folder;
+  ::chmod(folder.path().c_str(), 0700);
   for (int round = 0; round < 25; ++round) {
     int start[2], results[2], hold[2];
     ASSERT_EQ(::pipe(start), 0);
@@ -48,7 +49,7 @@ TEST(LockedWindowTitlesTest, OfCopiesClaimingAtTheSameInstantExactlyOneHoldsTheT
         ::close(hold[1]);
         char byte = 0;
         (void)::read(start[0], &byte, 1);
-        LockedWindowTitles titles(folder.path());
+        LockedWindowTitles titles({{folder.path()}});
         byte = titles.Claim(kMarkedTitle) ? '1' : '0';
         (void)::write(results[1], &byte, 1);
         (void)::read(hold[0], &byte, 1);
@@ -64,35 +65,42 @@ TEST(LockedWindowTitlesTest, OfCopiesClaimingAtTheSameInstantExactlyOneHoldsTheT
     for (const int fd : {start[0], results[0], results[1], hold[0]}) ::close(fd);
     ASSERT_TRUE(claimed == "10" || claimed == "01") << "round " << round << ": " << claimed;
   }
-  LockedWindowTitles after(folder.path());
+  LockedWindowTitles after({{folder.path()}});
   EXPECT_TRUE(after.Claim(kMarkedTitle)) << "a copy that ended left its claim behind";
-  LockedWindowTitles other(folder.path());
+  LockedWindowTitles other({{folder.path()}});
   EXPECT_FALSE(other.Claim(kMarkedTitle));
   EXPECT_TRUE(other.Claim("[_ Ombrix 2000 _|"));
 }
 
-TEST(PrivateLockFolderTest, RuntimeFolderOnlyWhenPrivateElseTheCacheFolderMadePrivate) {
+// Copies started with and without XDG_RUNTIME_DIR (su, sudo, a service) still see each other:
+// a claim holds a lock in every folder of the user's own, the cache folder among them.
+TEST(LockFoldersTest, ClaimHoldsEveryPrivateFolderAndPassesOverOthers) {
   testing::TempFolder home;
   ScopedVariable cache("XDG_CACHE_HOME", (home / "cache").c_str());
-  std::string why;
   std::filesystem::create_directory(home / "runtime");
   ::chmod((home / "runtime").c_str(), 0700);
+  ScopedVariable runtime("XDG_RUNTIME_DIR", (home / "runtime").c_str());
+  LockedWindowTitles with_runtime(LockFoldersOfThisUser());
+  ASSERT_TRUE(with_runtime.Claim(kMarkedTitle));
   {
-    ScopedVariable runtime("XDG_RUNTIME_DIR", (home / "runtime").c_str());
-    EXPECT_EQ(PrivateLockFolder(why), home / "runtime");
-    ::chmod((home / "runtime").c_str(), 0755);
-    EXPECT_EQ(PrivateLockFolder(why), home / "cache" / "ombrix-patch");
+    ScopedVariable no_runtime("XDG_RUNTIME_DIR", nullptr);
+    EXPECT_FALSE(LockedWindowTitles(LockFoldersOfThisUser()).Claim(kMarkedTitle));
   }
-  ScopedVariable runtime("XDG_RUNTIME_DIR", (home / "missing").c_str());
-  EXPECT_EQ(PrivateLockFolder(why), home / "cache" / "ombrix-patch");
   struct stat info {};
   ASSERT_EQ(::stat((home / "cache" / "ombrix-patch").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+  // A runtime folder others may enter is passed over; the claim stands on the cache folder.
+  ::chmod((home / "runtime").c_str(), 0755);
+  LockedWindowTitles open_runtime(LockFoldersOfThisUser());
+  EXPECT_TRUE(open_runtime.Claim("[_ Ombrix 2000 _|"));
+  EXPECT_FALSE(
+      LockedWindowTitles({{home / "cache" / "ombrix-patch", true}}).Claim("[_ Ombrix 2000 _|"));
 }
 
-// Another user makes the folders the tool would use first, in a shared sticky folder, and
-// holds a lock there: the tool says it cannot guard and starts all the same.
-TEST(PrivateLockFolderTest, AnotherUsersFoldersNeitherStopNorHoldTheTool) {
+// Another user makes the folders the tool would use first, in a shared sticky folder: the
+// tool says it cannot guard and starts all the same.
+TEST(LockFoldersTest, AnotherUsersFoldersNeitherStopNorHoldTheTool) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
   constexpr uid_t kOtherUser = 4001;
   testing::TempFolder shared;
@@ -111,13 +119,9 @@ TEST(PrivateLockFolderTest, AnotherUsersFoldersNeitherStopNorHoldTheTool) {
             0);
   ScopedVariable cache_home("XDG_CACHE_HOME", cache.c_str());
   ScopedVariable runtime_dir("XDG_RUNTIME_DIR", runtime.c_str());
-  EXPECT_EQ(testing::InChild([] {
-              std::string why;
-              if (PrivateLockFolder(why)) return 1;
-              if (why.find("is not a folder of this user's own") == std::string::npos) return 2;
-              return WindowTitlesFor("wayland")->Claim(kMarkedTitle) ? 0 : 3;
-            }),
-            0);
+  EXPECT_EQ(
+      testing::InChild([] { return WindowTitlesFor("wayland")->Claim(kMarkedTitle) ? 0 : 1; }), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(cache / "ombrix-patch")) << "a lock in another's folder";
 }
 
 }  // namespace

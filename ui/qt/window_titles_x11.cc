@@ -1,6 +1,7 @@
 // The X11 look-up, with libxcb (on which Qt's own X11 platform runs).
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -87,18 +88,20 @@ struct X11WindowTitles::Connection {
     return {children, children + xcb_query_tree_children_length(reply.get())};
   }
 
+  // The window manager's client list, and the tree's top two levels beside it: a list left
+  // behind by a window manager that died names windows long gone and misses new ones.
   std::vector<xcb_window_t> TopLevelWindows() const {
-    std::string list;
-    if (Property(root, client_list, XCB_ATOM_WINDOW, list) && !list.empty()) {
-      std::vector<xcb_window_t> windows(list.size() / sizeof(xcb_window_t));
-      list.copy(reinterpret_cast<char*>(windows.data()), windows.size() * sizeof(xcb_window_t));
-      return windows;
-    }
     std::vector<xcb_window_t> windows;
+    if (std::string list; Property(root, client_list, XCB_ATOM_WINDOW, list)) {
+      windows.resize(list.size() / sizeof(xcb_window_t));
+      list.copy(reinterpret_cast<char*>(windows.data()), windows.size() * sizeof(xcb_window_t));
+    }
     for (const xcb_window_t child : ChildrenOf(root)) {
       windows.push_back(child);
       for (const xcb_window_t grandchild : ChildrenOf(child)) windows.push_back(grandchild);
     }
+    std::sort(windows.begin(), windows.end());
+    windows.erase(std::unique(windows.begin(), windows.end()), windows.end());
     return windows;
   }
 };
