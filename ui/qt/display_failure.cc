@@ -31,12 +31,13 @@ std::string DisplayOf(std::string_view platform,
   if (name == "xcb") {
     const std::string display = value("DISPLAY", "");
     return display.empty() ? "the X display (DISPLAY is not set)"
-                           : "the X display " + Quoted(display);
+                           : std::string("the X display ").append(Quoted(display));
   }
   if (name.substr(0, 7) == "wayland") {
-    return "the Wayland display " + Quoted(value("WAYLAND_DISPLAY", "wayland-0"));
+    return std::string("the Wayland display ")
+        .append(Quoted(value("WAYLAND_DISPLAY", "wayland-0")));
   }
-  return "the window system " + Quoted(name);
+  return std::string("the window system ").append(Quoted(name));
 }
 
 struct HeldMessage {

@@ -32,7 +32,7 @@ std::string HomeFolder() {
 }
 
 std::string Reason(const std::string& path, const std::string& what) {
-  return "\"" + path + "\" " + what;
+  return std::string("\"").append(path).append("\" ").append(what);
 }
 
 // The folder at `path`, opened, when it is this user's own and no one else may enter it;
@@ -98,8 +98,9 @@ bool LockedWindowTitles::Claim(std::string_view title) {
   for (const LockFolder& folder : folders_) {
     const int dir = OpenPrivateFolder(folder.path, why);
     if (dir == -1) continue;
-    const std::string name =
-        ClaimName(title) + (folder.shared_between_hosts ? "-" + HostName() : "") + ".lock";
+    std::string name = ClaimName(title);
+    if (folder.shared_between_hosts) name.append("-").append(HostName());
+    name.append(".lock");
     const int fd = ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     ::close(dir);
     if (fd != -1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
