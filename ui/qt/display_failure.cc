@@ -37,7 +37,7 @@ std::string DisplayOf(std::string_view platform,
     return std::string("the Wayland display ")
         .append(Quoted(value("WAYLAND_DISPLAY", "wayland-0")));
   }
-  return std::string("the window system ").append(Quoted(name));
+  return std::string("Qt's platform ").append(Quoted(name));
 }
 
 struct HeldMessage {
