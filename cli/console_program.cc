@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -67,10 +69,20 @@ int Usage(std::ostream& err, std::string_view problem) {
   return kCliUsage;
 }
 
+// Says on standard error that standard output could not be written, with the system's reason,
+// and what was left undone because of it.
+int ReportLost(std::ostream& err, int reason, std::string_view left_undone) {
+  err << kProgram << ": could not write to standard output"
+      << (reason != 0 ? ": " + std::generic_category().message(reason) : "") << left_undone << "\n"
+      << std::flush;
+  return kCliReportLost;
+}
+
 // Text the user asked for: a failure to write it is the status of a lost report.
-int Say(std::ostream& out, std::string_view text) {
+int Say(std::ostream& out, std::ostream& err, std::string_view text) {
+  errno = 0;
   out << text << std::flush;
-  return out ? kCliAsWanted : kCliReportLost;
+  return out ? kCliAsWanted : ReportLost(err, errno, "");
 }
 
 // The targets, in the order given: the PATHs and what the lists hold.
@@ -85,9 +97,12 @@ bool Targets(const CommandLine& command, std::istream& in, std::ostream& err,
     std::ifstream file;
     errno = 0;
     if (!standard_input) file.open(source.path, std::ios::binary);
-    const bool read =
-        (standard_input || file.is_open()) &&
-        ReadPathList(standard_input ? in : static_cast<std::istream&>(file), command.null, targets);
+    // A standard input that cannot be read (closed) ends the stream as an empty one would;
+    // only the C library's error mark tells the two apart.
+    const bool read = (standard_input || file.is_open()) &&
+                      ReadPathList(standard_input ? in : static_cast<std::istream&>(file),
+                                   command.null, targets) &&
+                      !(standard_input && &in == &std::cin && std::ferror(stdin) != 0);
     if (!read) {
       // The streams keep no reason of their own; the system's is in errno where it set one.
       const int reason = errno;
@@ -110,9 +125,10 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
   }
   switch (command.action) {
     case CommandLine::Action::kHelp:
-      return Say(out, std::string(kUsage) + std::string(kHelp) + std::string(TargetPathHelp()));
+      return Say(out, err,
+                 std::string(kUsage) + std::string(kHelp) + std::string(TargetPathHelp()));
     case CommandLine::Action::kVersion:
-      return Say(out, std::string(kProgram) + " " + OMBRIX_VERSION_TEXT + "\n");
+      return Say(out, err, std::string(kProgram) + " " + OMBRIX_VERSION_TEXT + "\n");
     case CommandLine::Action::kRun:
       break;
   }
@@ -120,17 +136,30 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
   if (!Targets(command, in, err, targets)) return kCliListUnread;
 
   int status = kCliAsWanted;
-  for (const std::filesystem::path& typed : targets) {
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const std::filesystem::path& typed = targets[i];
     const TargetReport report = ReportTarget(TargetPath(typed), command.task, files);
     const int target_status = StatusOf(report.result);
     const bool failed = target_status > kCliWouldChange;
     if (failed) err << kProgram << ": " << PlainReport(typed, report) << "\n" << std::flush;
+    errno = 0;
     if (command.task.json) {
       out << JsonReport(typed, report) << "\n" << std::flush;
     } else if (!failed && !command.quiet) {
       out << PlainReport(typed, report) << "\n" << std::flush;
     }
-    if (!out) return kCliReportLost;  // told to no one: the next run's report would be lost too
+    if (!out) {  // told to no one: the next run's report would be lost too
+      const std::size_t untried = targets.size() - i - 1;
+      const int reason = errno;
+      std::string left_undone;
+      if (untried > 0) {
+        left_undone.append("; ").append(std::to_string(untried));
+        left_undone.append(untried == 1 ? " PATH after " : " PATHs after ");
+        left_undone.append(TerminalText(Utf8(typed)));
+        left_undone.append(untried == 1 ? " was not tried" : " were not tried");
+      }
+      return ReportLost(err, reason, left_undone);
+    }
     status = std::max(status, target_status);
   }
   return status;

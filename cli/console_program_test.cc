@@ -182,6 +182,8 @@ TEST_F(ConsoleProgramTest, OutputThatCannotBeWrittenStopsAfterItsPath) {
   EXPECT_EQ(RunConsoleProgram({target_, second}, in, out, err_, files_), kCliReportLost);
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));   // begun: finished
   EXPECT_TRUE(SameBytes(ReadBytes(second), sample_.unpatched));  // never tried
+  EXPECT_THAT(err_.str(), HasSubstr("could not write to standard output"));
+  EXPECT_THAT(err_.str(), HasSubstr("1 PATH after " + Utf8(target_) + " was not tried"));
   for (const char* asked : {"--help", "-V"}) {
     std::ostream lost(&closed);
     EXPECT_EQ(RunConsoleProgram({asked}, in, lost, err_, files_), kCliReportLost) << asked;
@@ -382,6 +384,9 @@ TEST_F(ConsoleProgramTest, PathListsAreTakenInOrderFromFilesAndStandardInput) {
   EXPECT_EQ(Run({target_, "--files-from", folder_ / "none"}), kCliListUnread);
   EXPECT_THAT(err_.str(), HasSubstr("could not read the list of paths "));
   EXPECT_EQ(out_.str(), "") << "no path is tried";
+  // A device given as the list (/dev/zero) holds no line end: it is refused, not held whole.
+  EXPECT_EQ(Run({"--files-from", "-"}, std::string(kLongestListedPath + 1, 'x')),
+            kCliListUnread);
 }
 
 TEST_F(ConsoleProgramTest, QuietPrintsOnlyErrors) {

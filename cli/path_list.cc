@@ -1,5 +1,6 @@
 #include "cli/path_list.h"
 
+#include <cerrno>
 #include <string>
 
 #include "ui/path_text.h"
@@ -20,15 +21,31 @@ std::vector<std::filesystem::path> SplitPathList(std::string_view list, bool nul
 }
 
 bool ReadPathList(std::istream& in, bool null, std::vector<std::filesystem::path>& paths) {
-  // Read through the stream, not its buffer: a failed read (a folder given as the list) then
-  // marks the stream bad instead of ending the list early.
-  std::string list;
+  // Split as it is read, keeping only the entry not yet ended: a list may be long, and a
+  // device given as the list (/dev/zero) must not fill the memory. Read through the stream,
+  // not its buffer: a failed read (a folder given as the list) then marks the stream bad
+  // instead of ending the list early.
+  const char end = null ? '\0' : '\n';
+  std::vector<std::filesystem::path> read;
+  std::string pending;
   char part[1 << 16];
   while (in.read(part, sizeof part) || in.gcount() > 0) {
-    list.append(part, static_cast<std::size_t>(in.gcount()));
+    pending.append(part, static_cast<std::size_t>(in.gcount()));
+    const std::size_t last = pending.rfind(end);
+    if (last != std::string::npos) {
+      const std::vector<std::filesystem::path> ended =
+          SplitPathList(std::string_view(pending).substr(0, last + 1), null);
+      read.insert(read.end(), ended.begin(), ended.end());
+      pending.erase(0, last + 1);
+    }
+    if (pending.size() > kLongestListedPath) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
   }
   if (in.bad()) return false;
-  const std::vector<std::filesystem::path> read = SplitPathList(list, null);
+  const std::vector<std::filesystem::path> last = SplitPathList(pending, null);
+  read.insert(read.end(), last.begin(), last.end());
   paths.insert(paths.end(), read.begin(), read.end());
   return true;
 }

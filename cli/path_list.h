@@ -15,7 +15,12 @@ namespace ombrix {
 // Every other byte, blanks included, is part of a path; the text is UTF-8.
 std::vector<std::filesystem::path> SplitPathList(std::string_view list, bool null);
 
-// Reads the whole of `in` and splits it so. Returns false where reading failed.
+// Longer than any path a system takes (Windows' 32,767 characters, in UTF-8): a list that holds
+// one is no list of paths.
+inline constexpr std::size_t kLongestListedPath = 1 << 17;
+
+// Reads the whole of `in` and splits it so. Returns false where reading failed, or (with errno
+// ENAMETOOLONG) where an entry is longer than kLongestListedPath.
 bool ReadPathList(std::istream& in, bool null, std::vector<std::filesystem::path>& paths);
 
 }  // namespace ombrix
