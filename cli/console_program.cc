@@ -69,11 +69,16 @@ int Usage(std::ostream& err, std::string_view problem) {
   return kCliUsage;
 }
 
+// ": " and the system's reason for `error`, or nothing where there is none.
+std::string SystemReason(int error) {
+  return error != 0 ? std::string(": ").append(std::generic_category().message(error)) : "";
+}
+
 // Says on standard error that standard output could not be written, with the system's reason,
 // and what was left undone because of it.
 int ReportLost(std::ostream& err, int reason, std::string_view left_undone) {
-  err << kProgram << ": could not write to standard output"
-      << (reason != 0 ? ": " + std::generic_category().message(reason) : "") << left_undone << "\n"
+  err << kProgram << ": could not write to standard output" << SystemReason(reason) << left_undone
+      << "\n"
       << std::flush;
   return kCliReportLost;
 }
@@ -108,7 +113,7 @@ bool Targets(const CommandLine& command, std::istream& in, std::ostream& err,
       const int reason = errno;
       err << kProgram << ": could not read the list of paths "
           << TerminalText(standard_input ? "on standard input" : Utf8(source.path))
-          << (reason != 0 ? ": " + std::generic_category().message(reason) : "") << "\n";
+          << SystemReason(reason) << "\n";
       return false;
     }
   }

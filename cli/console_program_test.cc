@@ -385,8 +385,7 @@ TEST_F(ConsoleProgramTest, PathListsAreTakenInOrderFromFilesAndStandardInput) {
   EXPECT_THAT(err_.str(), HasSubstr("could not read the list of paths "));
   EXPECT_EQ(out_.str(), "") << "no path is tried";
   // A device given as the list (/dev/zero) holds no line end: it is refused, not held whole.
-  EXPECT_EQ(Run({"--files-from", "-"}, std::string(kLongestListedPath + 1, 'x')),
-            kCliListUnread);
+  EXPECT_EQ(Run({"--files-from", "-"}, std::string(kLongestListedPath + 1, 'x')), kCliListUnread);
 }
 
 TEST_F(ConsoleProgramTest, QuietPrintsOnlyErrors) {

@@ -65,15 +65,11 @@ std::string GroupName(gid_t group) {
   return "group " + std::to_string(group);
 }
 
-bool StartsWith(const std::string& text, std::string_view prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // Whether this process may set the extended attribute `name` on a file it owns.
 bool MaySet(const std::string& name, const Capabilities& capabilities) {
   if (name == "security.selinux") return true;  // the copy takes its folder's
   if (name == kCapabilityAttribute) return capabilities.Has(CAP_SETFCAP);
-  if (StartsWith(name, "trusted.") || StartsWith(name, "security.")) {
+  if (name.starts_with("trusted.") || name.starts_with("security.")) {
     return capabilities.Has(CAP_SYS_ADMIN);
   }
   return true;  // user.*, system.posix_acl_*: the owner's

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,14 +22,12 @@ std::string Quoted(std::string_view text) {
   return quoted;
 }
 
-// The display a platform of Qt's connects to, in words.
-std::string DisplayOf(std::string_view platform,
-                      const std::function<const char*(const char*)>& environment) {
-  const auto value = [&](const char* name, const char* otherwise) -> std::string {
-    const char* set = environment(name);
+// The display the platform of Qt's named `name` connects to, in words.
+std::string DisplayOf(std::string_view name) {
+  const auto value = [](const char* variable, const char* otherwise) -> std::string {
+    const char* set = std::getenv(variable);
     return set != nullptr && *set != '\0' ? set : otherwise;
   };
-  const std::string_view name = platform.substr(0, platform.find(':'));
   if (name == "xcb") {
     const std::string display = value("DISPLAY", "");
     return display.empty() ? "the X display (DISPLAY is not set)"
@@ -62,24 +62,10 @@ std::vector<std::string> MissingPlugins() {
   return missing;
 }
 
-void HoldOrExit(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  if (type != QtFatalMsg) {
-    held_messages.push_back({type, context.category != nullptr ? context.category : "", message});
-    return;
-  }
-  const char* platforms = std::getenv("QT_QPA_PLATFORM");
-  const std::string sentence =
-      NoDisplaySentence(platforms != nullptr ? platforms : "xcb", MissingPlugins(), std::getenv);
-  std::fprintf(stderr, "ombrix-patch: %s\n", sentence.c_str());
-  std::fflush(nullptr);
-  std::_Exit(kExitError);
-}
-
-}  // namespace
-
+// The sentence for Qt's platforms `platforms` ("xcb;wayland") that could not be started, of
+// which Qt has no plugin for `missing_plugins`.
 std::string NoDisplaySentence(std::string_view platforms,
-                              const std::vector<std::string>& missing_plugins,
-                              const std::function<const char*(const char*)>& environment) {
+                              const std::vector<std::string>& missing_plugins) {
   std::vector<std::string> displays;
   for (std::size_t start = 0; start <= platforms.size();) {
     const std::size_t end = std::min(platforms.find(';', start), platforms.size());
@@ -87,7 +73,7 @@ std::string NoDisplaySentence(std::string_view platforms,
     const std::string_view name = platform.substr(0, platform.find(':'));
     if (!name.empty() &&
         std::find(missing_plugins.begin(), missing_plugins.end(), name) == missing_plugins.end()) {
-      displays.push_back(DisplayOf(platform, environment));
+      displays.push_back(DisplayOf(name));
     }
     start = end + 1;
   }
@@ -108,6 +94,21 @@ std::string NoDisplaySentence(std::string_view platforms,
          "may use it (DISPLAY, WAYLAND_DISPLAY, XAUTHORITY and QT_QPA_PLATFORM say which and "
          "how).";
 }
+
+void HoldOrExit(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type != QtFatalMsg) {
+    held_messages.push_back({type, context.category != nullptr ? context.category : "", message});
+    return;
+  }
+  const char* platforms = std::getenv("QT_QPA_PLATFORM");
+  const std::string sentence =
+      NoDisplaySentence(platforms != nullptr ? platforms : "xcb", MissingPlugins());
+  std::fprintf(stderr, "ombrix-patch: %s\n", sentence.c_str());
+  std::fflush(nullptr);
+  std::_Exit(kExitError);
+}
+
+}  // namespace
 
 DisplayFailureExit::DisplayFailureExit() { previous_handler = qInstallMessageHandler(HoldOrExit); }
 
