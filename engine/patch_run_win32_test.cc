@@ -57,8 +57,17 @@ TEST_F(RunPatchWin32Test, TargetInUseGivesAnErrorThatSaysSo) {
   EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
 }
 
-// Run only by the next test, in a copy of this program that stands for a running Ombrix.
-TEST(RunningProgram, DISABLED_StaysRunning) { ::Sleep(60000); }
+// Run only by the next test, in a copy of this program that stands for a running Ombrix: says
+// on standard output that it runs, then ends by itself once its standard input is closed. A
+// process ended from outside (TerminateProcess) while Wine still starts it can keep the test
+// program from ending after it passed.
+TEST(RunningProgram, DISABLED_StaysRunning) {
+  DWORD count = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), "r", 1, &count, nullptr);
+  char byte;
+  while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &count, nullptr) && count > 0) {
+  }
+}
 
 TEST_F(RunPatchWin32Test, RunningProgramsFileIsInUseAndStaysAsItWas) {
   wchar_t self[MAX_PATH];
@@ -70,16 +79,37 @@ TEST_F(RunPatchWin32Test, RunningProgramsFileIsInUseAndStaysAsItWas) {
   std::wstring command_line =
       L"Ombrix.exe --gtest_also_run_disabled_tests "
       L"--gtest_filter=RunningProgram.DISABLED_StaysRunning";
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE in_read, in_write, out_read, out_write;
+  ASSERT_TRUE(::CreatePipe(&in_read, &in_write, &inherit, 0));
+  ASSERT_TRUE(::CreatePipe(&out_read, &out_write, &inherit, 0));
+  ::SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in_read;
+  startup.hStdOutput = out_write;
+  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION running{};
-  ASSERT_TRUE(::CreateProcessW(target_.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                               CREATE_NO_WINDOW, nullptr, nullptr, &startup, &running));
-  ExpectInUse(target_);
-  ::TerminateProcess(running.hProcess, 0);
-  ::WaitForSingleObject(running.hProcess, INFINITE);
+  const BOOL started = ::CreateProcessW(target_.c_str(), command_line.data(), nullptr, nullptr,
+                                        TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &running);
+  ::CloseHandle(in_read);
+  ::CloseHandle(out_write);
+  ASSERT_TRUE(started);
+  // Once it runs its test, the program has been started in full.
+  char byte = 0;
+  DWORD count = 0;
+  const bool runs = ::ReadFile(out_read, &byte, 1, &count, nullptr) && count == 1;
+  ::CloseHandle(out_read);
+  if (runs) ExpectInUse(target_);
+  ::CloseHandle(in_write);  // tells it to end
+  const DWORD ended = ::WaitForSingleObject(running.hProcess, 30000);
+  if (ended != WAIT_OBJECT_0) ::TerminateProcess(running.hProcess, 1);
   ::CloseHandle(running.hThread);
   ::CloseHandle(running.hProcess);
+  ASSERT_TRUE(runs) << "the running program did not start";
+  EXPECT_EQ(ended, WAIT_OBJECT_0) << "the running program did not end when told";
   EXPECT_TRUE(SameBytes(ReadBytes(target_), program));
   EXPECT_THAT(folder_.Names(), ElementsAre("Ombrix.exe"));
 }

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "engine/win32_text.h"
+
 namespace ombrix::testing {
 namespace {
 
@@ -86,12 +88,31 @@ ToolProcess::ToolProcess(Start start) {
 void ToolProcess::Resume() const { ::ResumeThread(info_.hThread); }
 
 ToolProcess::~ToolProcess() {
+  // Asked first to close its windows, as a user would: a process ended from outside while Wine
+  // still starts it can keep the test program from ending.
   if (::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+    for (HWND window : VisibleWindows()) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    ::PostThreadMessageW(info_.dwThreadId, WM_QUIT, 99, 0);
+  }
+  if (::WaitForSingleObject(info_.hProcess, 5000) == WAIT_TIMEOUT) {
     ::TerminateProcess(info_.hProcess, 99);
     ::WaitForSingleObject(info_.hProcess, 5000);
   }
   ::CloseHandle(info_.hThread);
   ::CloseHandle(info_.hProcess);
+}
+
+std::string ToolProcess::Seen() const {
+  DWORD code = 0;
+  std::string seen = ::GetExitCodeProcess(info_.hProcess, &code) && code != STILL_ACTIVE
+                         ? "the tool ended with status " + std::to_string(code)
+                         : "the tool runs";
+  seen += "; its visible windows:";
+  const std::vector<HWND> windows = VisibleWindows();
+  for (HWND window : windows) {
+    seen += " \"" + Utf8FromWide(TextOf(window)) + "\" (" + Utf8FromWide(ClassOf(window)) + ")";
+  }
+  return windows.empty() ? seen + " none" : seen;
 }
 
 std::vector<HWND> ToolProcess::VisibleWindows() const {

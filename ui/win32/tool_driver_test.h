@@ -65,6 +65,9 @@ class ToolProcess {
   std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout = 15s) const;
   // The control that has the keyboard focus in the process's user-interface thread.
   HWND Focus(HWND any_window_of_it) const;
+  // What a test saw of the process when a wait gave up: whether it still runs, and the title
+  // and class of each of its visible windows.
+  std::string Seen() const;
 
  private:
   PROCESS_INFORMATION info_{};
