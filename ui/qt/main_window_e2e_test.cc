@@ -152,6 +152,22 @@ class Display {
     return size;
   }
 
+  // The window's title: _NET_WM_NAME, else WM_NAME.
+  std::string Title(xcb_window_t window) {
+    for (const xcb_atom_t property : {Atom("_NET_WM_NAME"), xcb_atom_t{XCB_ATOM_WM_NAME}}) {
+      xcb_get_property_reply_t* reply = xcb_get_property_reply(
+          xcb_, xcb_get_property(xcb_, 0, window, property, XCB_ATOM_ANY, 0, 256), nullptr);
+      std::string title;
+      if (reply != nullptr) {
+        title.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+      }
+      std::free(reply);
+      if (!title.empty()) return title;
+    }
+    return {};
+  }
+
   bool Viewable(xcb_window_t window) {
     xcb_get_window_attributes_reply_t* reply =
         xcb_get_window_attributes_reply(xcb_, xcb_get_window_attributes(xcb_, window), nullptr);
@@ -296,6 +312,19 @@ class QtEndToEndTest : public ::testing::TestWithParam<bool> {
     return found;
   }
 
+  // What the test saw of `tool` when a wait gave up: whether it still runs, and the titles of
+  // its windows on screen.
+  std::string Seen(Child& tool) {
+    const std::optional<int> ended = tool.WaitForExit(0ms);
+    std::string seen = ended ? "the tool ended with status " + std::to_string(*ended)
+                             : "the tool runs";
+    seen += "; its windows on screen:";
+    const std::vector<xcb_window_t> windows = display_.ViewableWindowsOf(tool.pid());
+    for (const xcb_window_t window : windows) seen += " \"" + display_.Title(window) + "\"";
+    if (windows.empty()) seen += " none";
+    return seen + (display_.WindowManagerRuns() ? " (a window manager runs)" : "");
+  }
+
   OwnLockFolders locks_;
   Display display_;
   std::unique_ptr<X11WindowTitles> titles_;
@@ -304,7 +333,8 @@ class QtEndToEndTest : public ::testing::TestWithParam<bool> {
 
 TEST_P(QtEndToEndTest, WindowTitleCarriesTheTrailingBlankAndItsOwnIcon) {
   Child tool({ToolPath()});
-  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kMarkedTitle).size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kMarkedTitle).size() == 1; }))
+      << Seen(tool);
   EXPECT_TRUE(WindowsTitled(tool, kDesignTitle).empty());
   const auto icon = display_.IconSize(WindowsTitled(tool, kMarkedTitle).front());
   EXPECT_EQ(icon, std::make_pair(std::uint32_t{32}, std::uint32_t{32}));
@@ -312,11 +342,13 @@ TEST_P(QtEndToEndTest, WindowTitleCarriesTheTrailingBlankAndItsOwnIcon) {
 
 TEST_P(QtEndToEndTest, SecondCopyRefusesWithoutShowingItsWindow) {
   Child first({ToolPath()});
-  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(first, kMarkedTitle).size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(first, kMarkedTitle).size() == 1; }))
+      << Seen(first);
 
   Child second({ToolPath()});
   // Its only window on screen is the refusal, titled with the design title.
-  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(second, kDesignTitle).size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(second, kDesignTitle).size() == 1; }))
+      << Seen(second);
   const std::uint32_t refusal = WindowsTitled(second, kDesignTitle).front();
   EXPECT_EQ(display_.ViewableWindowsOf(second.pid()), std::vector<xcb_window_t>{refusal});
   EXPECT_TRUE(WindowsTitled(second, kMarkedTitle).empty());
@@ -345,7 +377,7 @@ TEST_P(QtEndToEndTest, OfCopiesStartedAtTheSameInstantOneOpensItsWindow) {
     ASSERT_TRUE(WaitUntil([&] {
       return marked(*copies[0]) + refusing(*copies[0]) > 0 &&
              marked(*copies[1]) + refusing(*copies[1]) > 0;
-    }));
+    })) << "first: " << Seen(*copies[0]) << "; second: " << Seen(*copies[1]);
     ASSERT_EQ(marked(*copies[0]) + marked(*copies[1]), 1u);
     Child& refused = marked(*copies[0]) == 1 ? *copies[1] : *copies[0];
     display_.Close(WindowsTitled(refused, kDesignTitle).front());
@@ -355,9 +387,11 @@ TEST_P(QtEndToEndTest, OfCopiesStartedAtTheSameInstantOneOpensItsWindow) {
 
 TEST_P(QtEndToEndTest, WindowWithTheUnmarkedTitleDoesNotStopTheTool) {
   display_.CreateWindow(kDesignTitle);
-  ASSERT_TRUE(WaitUntil([&] { return titles_->Exists(kDesignTitle); }));
+  ASSERT_TRUE(WaitUntil([&] { return titles_->Exists(kDesignTitle); }))
+      << "the test's own window was not listed";
   Child tool({ToolPath()});
-  EXPECT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kMarkedTitle).size() == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kMarkedTitle).size() == 1; }))
+      << Seen(tool);
 }
 
 // A window manager that died leaves its client list behind, naming none of the windows made
@@ -366,7 +400,8 @@ TEST_P(QtEndToEndTest, ForeignWindowWithTheMarkedTitleIsFoundPastAStaleClientLis
   display_.SetStaleClientList();
   display_.CreateWindow(kMarkedTitle);
   Child tool({ToolPath()});
-  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kDesignTitle).size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kDesignTitle).size() == 1; }))
+      << Seen(tool);
   display_.Close(WindowsTitled(tool, kDesignTitle).front());
   EXPECT_EQ(tool.WaitForExit(), kExitRefused);
   display_.SetStaleClientList(false);
@@ -374,9 +409,11 @@ TEST_P(QtEndToEndTest, ForeignWindowWithTheMarkedTitleIsFoundPastAStaleClientLis
 
 TEST_P(QtEndToEndTest, ForeignWindowWithTheMarkedTitleStopsTheTool) {
   display_.CreateWindow(kMarkedTitle);
-  ASSERT_TRUE(WaitUntil([&] { return titles_->Exists(kMarkedTitle); }));
+  ASSERT_TRUE(WaitUntil([&] { return titles_->Exists(kMarkedTitle); }))
+      << "the test's own window was not listed";
   Child tool({ToolPath()});
-  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kDesignTitle).size() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return WindowsTitled(tool, kDesignTitle).size() == 1; }))
+      << Seen(tool);
   display_.Close(WindowsTitled(tool, kDesignTitle).front());
   EXPECT_EQ(tool.WaitForExit(), kExitRefused);
 }

@@ -31,7 +31,7 @@ class MainWindowE2eTest : public testing::TargetTest {
  protected:
   void SetUp() override {
     window_ = tool_.WaitForWindow(kMarkedTitle);
-    ASSERT_NE(window_, nullptr) << "the tool's window did not appear";
+    ASSERT_NE(window_, nullptr) << "the tool's window did not appear: " << tool_.Seen();
   }
 
   HWND Control(ControlId id) const {
@@ -50,7 +50,7 @@ class MainWindowE2eTest : public testing::TargetTest {
     Press(Control(ControlId::cmdUpdate));
     const std::optional<MessageBoxView> box = tool_.WaitForMessageBox();
     if (!box) {
-      ADD_FAILURE() << "no message box";
+      ADD_FAILURE() << "no message box: " << tool_.Seen();
       return {};
     }
     wait_visible = WaitVisible();
@@ -164,7 +164,7 @@ TEST_F(MainWindowE2eTest, ErrorThatEndsARunIsReportedAndEndsTheProgram) {
 TEST_F(MainWindowE2eTest, SecondCopyRefusesWithoutShowingItsWindowAndTheFirstGoesOn) {
   ToolProcess second;
   const std::optional<MessageBoxView> refusal = second.WaitForMessageBox();
-  ASSERT_TRUE(refusal);
+  ASSERT_TRUE(refusal) << second.Seen();
   EXPECT_EQ(refusal->title, Wide(kWindowDesign.title));
   EXPECT_EQ(refusal->text, Wide(kRefusalMessage.text));
   EXPECT_EQ(refusal->buttons, 1);
@@ -222,7 +222,7 @@ TEST(StartupGuardE2eTest, WindowWithTheUnmarkedTitleDoesNotStopTheTool) {
   ASSERT_NE(foreign, nullptr);
   ::ShowWindow(foreign, SW_SHOWNOACTIVATE);
   ToolProcess tool;
-  EXPECT_NE(tool.WaitForWindow(kMarkedTitle), nullptr);
+  EXPECT_NE(tool.WaitForWindow(kMarkedTitle), nullptr) << tool.Seen();
   EXPECT_EQ(tool.WaitForMessageBox(300ms), std::nullopt);
   ::DestroyWindow(foreign);
 }
@@ -239,10 +239,11 @@ TEST(StartupGuardE2eTest, OfCopiesStartedAtTheSameInstantOneOpensItsWindow) {
     const auto refusing = [](const ToolProcess& copy) {
       return copy.WaitForMessageBox(0ms).has_value();
     };
-    ASSERT_TRUE(WaitUntil([&] { return refusing(first) || refusing(second); }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return refusing(first) || refusing(second); }, 20s))
+        << "first: " << first.Seen() << "; second: " << second.Seen();
     ToolProcess& refused = refusing(first) ? first : second;
     ToolProcess& passed = refusing(first) ? second : first;
-    EXPECT_NE(passed.WaitForWindow(kMarkedTitle), nullptr);
+    EXPECT_NE(passed.WaitForWindow(kMarkedTitle), nullptr) << passed.Seen();
     EXPECT_FALSE(refusing(passed));
     Dismiss(*refused.WaitForMessageBox());
     EXPECT_EQ(refused.WaitForExit(), 0u);
@@ -257,7 +258,7 @@ TEST(StartupGuardE2eTest, ClaimHeldByAnotherCopyStopsTheTool) {
   ToolProcess tool;
   const std::optional<MessageBoxView> refusal = tool.WaitForMessageBox();
   ::CloseHandle(claim);
-  ASSERT_TRUE(refusal);
+  ASSERT_TRUE(refusal) << tool.Seen();
   EXPECT_EQ(refusal->text, Wide(kRefusalMessage.text));
   Dismiss(*refusal);
   EXPECT_EQ(tool.WaitForExit(), 0u);
