@@ -3,14 +3,15 @@
 #include <iostream>
 
 #include "cli/console_program.h"
-#include "engine/file_system.h"
-#include "engine/interrupt_cleanup.h"
+#include "engine/platform/interrupt_cleanup.h"
+#include "frontend/run_words.h"
 
 int main(int argc, char** argv) {
-  ombrix::IgnoreFileSizeLimitSignal();
-  // A closed standard output is a failed write to report, not a signal that ends the program.
+  // A file-size limit reached while writing is a write that fails, and a closed standard
+  // output a failed write to report, not signals that end the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
-  ombrix::CleanUpOnInterrupt();
+  ombrix::CleanUpOnInterrupt(ombrix::kInterruptedNotUndone);
   const std::vector<std::filesystem::path> arguments(argv + 1, argv + argc);
   return ombrix::RunConsoleProgram(arguments, std::cin, std::cout, std::cerr);
 }

@@ -9,7 +9,7 @@
 #include <iostream>
 
 #include "cli/console_program.h"
-#include "engine/interrupt_cleanup.h"
+#include "engine/platform/interrupt_cleanup.h"
 
 int wmain(int argc, wchar_t** argv) {
   ::SetConsoleOutputCP(CP_UTF8);

@@ -1,13 +1,14 @@
 // The Linux program's entry: creates frmMain, runs the start-up guard while the window is
 // still hidden, then shows the window and runs the event loop.
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
 
-#include "engine/file_system.h"
-#include "engine/interrupt_cleanup.h"
+#include "engine/platform/interrupt_cleanup.h"
+#include "frontend/run_words.h"
 #include "ui/form.h"
 #include "ui/qt/display_failure.h"
 #include "ui/qt/main_window.h"
@@ -52,8 +53,10 @@ int main(int argc, char** argv) {
                                    : "wayland",
            1);
   }
-  ombrix::IgnoreFileSizeLimitSignal();
-  ombrix::CleanUpOnInterrupt();
+  // A file-size limit reached while writing is a write that fails, not a signal that ends the
+  // program.
+  std::signal(SIGXFSZ, SIG_IGN);
+  ombrix::CleanUpOnInterrupt(ombrix::kInterruptedNotUndone);
   std::optional<ombrix::qt::DisplayFailureExit> display_failure(std::in_place);
   QApplication application(argc, argv);
   display_failure.reset();

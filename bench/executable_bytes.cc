@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "engine/patch_table.h"
+#include "engine/search/patch_table.h"
 
 namespace ombrix::bench {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/patch_table.h"
+#include "engine/search/patch_table.h"
 
 namespace ombrix::bench {
 

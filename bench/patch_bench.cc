@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "bench/executable_bytes.h"
-#include "engine/anchor_scan.h"
-#include "engine/image_search.h"
-#include "engine/patch_run.h"
-#include "engine/patch_table.h"
+#include "engine/run/patch_run.h"
+#include "engine/search/anchor_scan.h"
+#include "engine/search/image_search.h"
+#include "engine/search/patch_table.h"
 
 namespace ombrix::bench {
 namespace {

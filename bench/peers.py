@@ -16,7 +16,7 @@ import sys
 import tempfile
 import time
 
-# The three pairs, as the engine holds them (engine/patch_table.h).
+# The three pairs, as the engine holds them (engine/search/patch_table.h).
 PAIRS = [
     (" " * 28 + "Work with Submitted Jobs" + " " * 19,
      " " * 24 + "Arbeide med jobber som er sendt" + " " * 16),

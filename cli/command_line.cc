@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "ui/path_text.h"
+#include "frontend/path_text.h"
 
 namespace ombrix {
 

@@ -14,8 +14,8 @@
 #include "cli/report_lines.h"
 #include "cli/report_text.h"
 #include "cli/target_report.h"
-#include "ui/path_text.h"
-#include "ui/target_path.h"
+#include "frontend/path_text.h"
+#include "frontend/target_path.h"
 #include "version.h"
 
 namespace ombrix {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/exit_status.h"
-#include "engine/file_system.h"
+#include "engine/platform/file_system.h"
 
 namespace ombrix {
 

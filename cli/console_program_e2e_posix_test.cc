@@ -18,7 +18,7 @@ namespace {
 // Runs the program with `out` as its standard output; its exit status, or 128 + the signal
 // that ended it.
 int RunWritingTo(int out, const std::vector<std::string>& arguments) {
-  std::vector<std::string> texts = {testing::ProgramBesideTest("ombrix-patch-cli").string()};
+  std::vector<std::string> texts = {test::ProgramBesideTest("ombrix-patch-cli").string()};
   texts.insert(texts.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& text : texts) argv.push_back(text.data());
@@ -34,7 +34,7 @@ int RunWritingTo(int out, const std::vector<std::string>& arguments) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-using ConsoleProgramPosixE2eTest = testing::TargetTest;
+using ConsoleProgramPosixE2eTest = test::TargetTest;
 
 // The run whose report is lost is finished; no later path is tried; the status says so, as it
 // does for help that could not be written.
@@ -46,11 +46,11 @@ TEST_F(ConsoleProgramPosixE2eTest, LostReportStopsTheProgramWithItsOwnStatus) {
   const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
   for (const int out : {reader_gone[1], full}) {
-    testing::WriteBytes(target_, sample_.unpatched);
-    testing::WriteBytes(second, sample_.unpatched);
+    test::WriteBytes(target_, sample_.unpatched);
+    test::WriteBytes(second, sample_.unpatched);
     EXPECT_EQ(RunWritingTo(out, {target_.string(), second.string()}), kCliReportLost);
-    EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
-    EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(second), sample_.unpatched));
+    EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.patched));
+    EXPECT_TRUE(test::SameBytes(test::ReadBytes(second), sample_.unpatched));
     EXPECT_EQ(RunWritingTo(out, {"--help"}), kCliReportLost);
   }
   ::close(reader_gone[1]);

@@ -13,16 +13,16 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class ConsoleProgramE2eTest : public testing::TargetTest {
+class ConsoleProgramE2eTest : public test::TargetTest {
  protected:
   // Runs the program; line ends are "\n" whatever the platform writes.
-  testing::ProgramResult RunProgram(const std::vector<std::filesystem::path>& arguments) {
-    testing::ProgramResult result = testing::RunProgram(program_, arguments);
+  test::ProgramResult RunProgram(const std::vector<std::filesystem::path>& arguments) {
+    test::ProgramResult result = test::RunProgram(program_, arguments);
     for (std::string* text : {&result.out, &result.err}) std::erase(*text, '\r');
     return result;
   }
 
-  const std::filesystem::path program_ = testing::ProgramBesideTest("ombrix-patch-cli");
+  const std::filesystem::path program_ = test::ProgramBesideTest("ombrix-patch-cli");
 };
 
 // Results on standard output and errors on standard error: each stream alone tells all of its
@@ -30,9 +30,9 @@ class ConsoleProgramE2eTest : public testing::TargetTest {
 TEST_F(ConsoleProgramE2eTest, ResultsAndErrorsGoToTheirOwnStreams) {
   const std::filesystem::path norwegian =
       folder_ / std::filesystem::path(u8"Ømbrix æøå.exe");  // the name reaches the engine whole
-  testing::WriteBytes(target_, sample_.unpatched);
-  testing::WriteBytes(norwegian, sample_.unpatched);
-  const testing::ProgramResult result = RunProgram({target_, folder_ / "missing.exe", norwegian});
+  test::WriteBytes(target_, sample_.unpatched);
+  test::WriteBytes(norwegian, sample_.unpatched);
+  const test::ProgramResult result = RunProgram({target_, folder_ / "missing.exe", norwegian});
   EXPECT_EQ(result.exit_code, kCliInvalidPath);
   EXPECT_THAT(result.out, HasSubstr("Ombrix.exe: patched: Update is complete!\n"));
   EXPECT_THAT(
@@ -42,30 +42,30 @@ TEST_F(ConsoleProgramE2eTest, ResultsAndErrorsGoToTheirOwnStreams) {
   EXPECT_THAT(result.err, HasSubstr("ombrix-patch-cli: "));
   EXPECT_THAT(result.err, HasSubstr("missing.exe: invalid path: "));
   EXPECT_THAT(result.err, Not(HasSubstr("Ombrix.exe")));
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(norwegian), sample_.patched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.patched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(norwegian), sample_.patched));
 
-  const testing::ProgramResult again = RunProgram({target_, norwegian});
+  const test::ProgramResult again = RunProgram({target_, norwegian});
   EXPECT_EQ(again.exit_code, kCliAsWanted);
   EXPECT_THAT(again.out, HasSubstr("Ombrix.exe: already patched: nothing to do\n"));
   EXPECT_EQ(again.err, "");
 
-  const testing::ProgramResult restored = RunProgram({"--restore", target_});
+  const test::ProgramResult restored = RunProgram({"--restore", target_});
   EXPECT_EQ(restored.exit_code, kCliAsWanted);
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.unpatched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.unpatched));
 }
 
 TEST_F(ConsoleProgramE2eTest, CheckVersionAndBadOptions) {
-  testing::WriteBytes(target_, sample_.patched);
-  const testing::ProgramResult check = RunProgram({"--check", target_});
+  test::WriteBytes(target_, sample_.patched);
+  const test::ProgramResult check = RunProgram({"--check", target_});
   EXPECT_EQ(check.exit_code, kCliAsWanted);
   EXPECT_THAT(check.out, HasSubstr("Ombrix.exe: already patched: nothing to do\n"));
 
-  const testing::ProgramResult version = RunProgram({"-V"});
+  const test::ProgramResult version = RunProgram({"-V"});
   EXPECT_EQ(version.exit_code, kCliAsWanted);
   EXPECT_EQ(version.out, std::string("ombrix-patch-cli ") + OMBRIX_VERSION_TEXT + "\n");
 
-  const testing::ProgramResult bad = RunProgram({"--bogus"});
+  const test::ProgramResult bad = RunProgram({"--bogus"});
   EXPECT_EQ(bad.exit_code, kCliUsage);
   EXPECT_EQ(bad.out, "");
   EXPECT_THAT(bad.err, HasSubstr("unknown option '--bogus'"));

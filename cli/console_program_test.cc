@@ -10,23 +10,23 @@
 #include "cli/report_text.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
-#include "ui/path_text.h"
+#include "frontend/path_text.h"
 #include "version.h"
 
 namespace ombrix {
 namespace {
 
+using test::ReadBytes;
+using test::SameBytes;
+using test::WriteBytes;
 using ::testing::HasSubstr;
-using testing::ReadBytes;
-using testing::SameBytes;
 using ::testing::StartsWith;
-using testing::WriteBytes;
 
 std::size_t Lines(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-class ConsoleProgramTest : public testing::TargetTest {
+class ConsoleProgramTest : public test::TargetTest {
  protected:
   int Run(std::vector<std::filesystem::path> arguments, const std::string& input = "") {
     out_.str("");
@@ -45,8 +45,8 @@ class ConsoleProgramTest : public testing::TargetTest {
   // A file with two of the three texts: not the program.
   void WriteForeign(const std::filesystem::path& path) {
     std::string foreign = sample_.unpatched;
-    testing::Place(foreign, sample_.replacements[1].offset,
-                   std::string(testing::EnglishImage(1).size(), 'x'));
+    test::Place(foreign, sample_.replacements[1].offset,
+                std::string(test::EnglishImage(1).size(), 'x'));
     WriteBytes(path, foreign);
   }
   std::string Denied() const {
@@ -55,7 +55,7 @@ class ConsoleProgramTest : public testing::TargetTest {
 
   std::ostringstream out_;
   std::ostringstream err_;
-  testing::SettableFaults files_;
+  test::SettableFaults files_;
 };
 
 // A second run finds the file as wanted and says so with status 0; every failure has its line
@@ -82,7 +82,7 @@ TEST_F(ConsoleProgramTest, EachResultSaysItsStateOnItsStream) {
   EXPECT_EQ(out_.str(), "");
 
   WriteBytes(target_, sample_.unpatched);
-  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
+  files_.fails = [](test::FileCall call) { return call == "Flush"; };
   EXPECT_EQ(Run({target_}), kCliRunError);
   EXPECT_THAT(err_.str(), StartsWith("ombrix-patch-cli: " + Utf8(target_) +
                                      ": error: Could not flush the new copy to the disk: "));
@@ -128,7 +128,7 @@ TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothi
   const std::filesystem::path other = folder_ / "other.exe";
   WriteBytes(target_, sample_.unpatched);
   WriteBytes(patched, sample_.patched);
-  WriteBytes(other, testing::Filler(4096));
+  WriteBytes(other, test::Filler(4096));
   const auto written = std::filesystem::last_write_time(target_);
 
   EXPECT_EQ(Run({"--check", target_}), kCliWouldChange);
@@ -152,7 +152,7 @@ TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothi
   EXPECT_THAT(err_.str(), HasSubstr("  2. English \"Display Module Source\" not found"));
 
   std::string half = sample_.patched;
-  testing::Place(half, sample_.replacements[1].offset, testing::EnglishImage(1));
+  test::Place(half, sample_.replacements[1].offset, test::EnglishImage(1));
   WriteBytes(other, half);
   EXPECT_EQ(Run({"--check", other, target_}), kCliPartlyPatched);
   EXPECT_THAT(err_.str(), StartsWith(ErrorLine(other,
@@ -204,7 +204,7 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   const std::filesystem::path other = folder_ / "other.exe";
   const std::filesystem::path missing = folder_ / "missing.exe";
   WriteBytes(target_, sample_.unpatched);
-  WriteBytes(other, testing::Filler(4096));
+  WriteBytes(other, test::Filler(4096));
   const std::string target = Utf8(target_);
   const auto offset = [&](std::size_t pair) {
     return std::to_string(sample_.replacements[pair].offset);
@@ -245,7 +245,7 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   EXPECT_FALSE(std::getline(lines, line));
 
   WriteBytes(target_, sample_.unpatched);
-  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
+  files_.fails = [](test::FileCall call) { return call == "Flush"; };
   EXPECT_EQ(Run({"--json", target_}), kCliRunError);
   EXPECT_THAT(out_.str(), HasSubstr("\"result\":\"error\",\"status\":4,\"outcome\":\"error\","
                                     "\"state\":\"unpatched\","));
@@ -256,18 +256,18 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
 // replaces only the first occurrence of each text. Reading it can fail without changing what
 // the run did.
 TEST_F(ConsoleProgramTest, JsonStateIsWhatTheFileHoldsAfterTheRun) {
-  WriteBytes(target_, sample_.unpatched + testing::EnglishImage(2));
+  WriteBytes(target_, sample_.unpatched + test::EnglishImage(2));
   EXPECT_EQ(Run({"--json", target_}), kCliAsWanted);
   EXPECT_THAT(out_.str(), HasSubstr("\"outcome\":\"completed\",\"state\":\"partly_patched\""));
 
   WriteBytes(target_, sample_.unpatched);
-  testing::FaultPlan plain;
+  test::FaultPlan plain;
   std::ostringstream ignored;
   std::istringstream in;
   EXPECT_EQ(RunConsoleProgram({target_}, in, ignored, err_, plain), kCliAsWanted);
   WriteBytes(target_, sample_.unpatched);
-  testing::FaultPlan after_the_run(static_cast<int>(plain.calls().size()) + 1,
-                                   testing::FaultPlan::Extent::kThatCallAndAfter);
+  test::FaultPlan after_the_run(static_cast<int>(plain.calls().size()) + 1,
+                                test::FaultPlan::Extent::kThatCallAndAfter);
   out_.str("");
   EXPECT_EQ(RunConsoleProgram({"--json", target_}, in, out_, err_, after_the_run), kCliAsWanted);
   EXPECT_TRUE(after_the_run.failed().has_value()) << "the state was not read";
@@ -284,10 +284,9 @@ TEST_F(ConsoleProgramTest, FileLeftPartlyPatchedSaysSoAndHowToRepairIt) {
   WriteBytes(target_, sample_.unpatched);
   int writes = 0;
   files_.error = std::make_error_code(std::errc::permission_denied);
-  files_.fails = [&](testing::FileCall call) {
+  files_.fails = [&](test::FileCall call) {
     // No new copy may be made in the folder; the disk fails from the second write on.
-    return call == testing::FileCall::kCreateCopy ||
-           (call == testing::FileCall::kWrite && ++writes >= 2);
+    return call == "MakeCopy" || (call == "WriteAt" && ++writes >= 2);
   };
   EXPECT_EQ(Run({"--json", target_, missing}), kCliPartlyPatched);
   EXPECT_THAT(out_.str(), HasSubstr("\"result\":\"partly_patched\",\"status\":5,\"outcome\":"
@@ -303,7 +302,7 @@ TEST_F(ConsoleProgramTest, FileLeftPartlyPatchedSaysSoAndHowToRepairIt) {
 // A file this user may not change: --check says a run would fail, and why, with the status of
 // the error the run then has. A file already as wanted needs no change, and is fine.
 TEST_F(ConsoleProgramTest, CheckSaysWhatWouldStopThisUsersUpdate) {
-  class Refusing : public testing::FileSystemWrapper {
+  class Refusing : public test::FileSystemWrapper {
     std::error_code Assess(const File& file, const Folder& folder, WriteAccess& access) override {
       const std::error_code error = FileSystemWrapper::Assess(file, folder, access);
       access.refused = std::make_error_code(std::errc::permission_denied);

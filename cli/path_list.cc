@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "ui/path_text.h"
+#include "frontend/path_text.h"
 
 namespace ombrix {
 

@@ -6,8 +6,8 @@
 
 #include "cli/exit_status.h"
 #include "cli/report_text.h"
-#include "engine/patch_table.h"
-#include "ui/path_text.h"
+#include "engine/search/patch_table.h"
+#include "frontend/path_text.h"
 
 namespace ombrix {
 namespace {

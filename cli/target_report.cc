@@ -4,10 +4,10 @@
 #include <exception>
 
 #include "cli/exit_status.h"
-#include "engine/patch_run.h"
-#include "engine/target_file.h"
-#include "ui/form_texts.h"
-#include "ui/run_error.h"
+#include "engine/run/patch_run.h"
+#include "engine/run/target_file.h"
+#include "frontend/form_texts.h"
+#include "frontend/run_words.h"
 
 namespace ombrix {
 namespace {
@@ -76,7 +76,7 @@ TargetReport Judge(const TargetCheck& check, const Task& task) {
   if (would_change && check.blocked) {
     return Make(Result::kError, outcome,
                 std::string(task.restore ? "a run would restore it" : "a run would patch it") +
-                    ", but this user could not change it: " + RunErrorReason(*check.blocked));
+                    ", but this user could not change it: " + FailureReason(check.blocked));
   }
   if (would_change) {
     return task.restore
@@ -98,7 +98,7 @@ TargetReport Judge(const TargetCheck& check, const Task& task) {
 TargetReport InvalidPath(const std::filesystem::path& path, FileSystem& files) {
   const std::error_code reason = WhyNotATarget(files, path);
   return Make(Result::kInvalidPath, "invalid_path",
-              reason ? reason.message() : "it did not open as a regular file");
+              reason ? ReasonText(reason) : "it did not open as a regular file");
 }
 
 // Reads what the file holds now, for the report; unknown where that reading fails.

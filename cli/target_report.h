@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/file_system.h"
-#include "engine/target_check.h"
+#include "engine/platform/file_system.h"
+#include "engine/run/target_check.h"
 
 namespace ombrix {
 

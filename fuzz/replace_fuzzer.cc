@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/image_search.h"
-#include "engine/patch_images.h"
-#include "engine/target_check.h"
+#include "engine/run/target_check.h"
+#include "engine/search/image_search.h"
+#include "engine/search/patch_images.h"
 #include "engine/testing/reference_patch.h"
 
 namespace {
@@ -52,24 +52,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const auto direction = data[0] & 1 ? PatchDirection::kRestore : PatchDirection::kApply;
   const std::size_t part = 1 + (data[0] >> 1) * 3;  // 1 to 382 bytes
-  const std::string original = testing::BufferFromRecipe({data + 1, size - 1});
+  const std::string original = test::BufferFromRecipe({data + 1, size - 1});
   static const Searchers searchers;
 
   // Every image, searched alone, is found where std::search finds it.
   for (const auto& [image, searcher] : searchers.images) {
     Require(searcher->FindIn({original.data(), original.size()}) ==
-            testing::ReferenceFind(image, original));
+            test::ReferenceFind(image, original));
   }
 
   std::string expected = original;
   const std::optional<Replacements> expected_replacements =
-      testing::ReferenceRun({expected.data(), expected.size()}, direction);
+      test::ReferenceRun({expected.data(), expected.size()}, direction);
   const std::optional<Replacements> in_parts = Scan(searchers, original, direction, part);
   Require(in_parts == expected_replacements);
   Require(Scan(searchers, original, direction, original.size() + 1) == expected_replacements);
   if (in_parts) {
     std::string written = original;
-    testing::Apply(*in_parts, {written.data(), written.size()});
+    test::Apply(*in_parts, {written.data(), written.size()});
     Require(written == expected);
   }
 
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto other_direction =
       direction == PatchDirection::kApply ? PatchDirection::kRestore : PatchDirection::kApply;
   const bool other_completes =
-      testing::ReferenceRun({other.data(), other.size()}, other_direction).has_value();
+      test::ReferenceRun({other.data(), other.size()}, other_direction).has_value();
   const bool patch =
       direction == PatchDirection::kApply ? expected_replacements.has_value() : other_completes;
   const bool restore =
@@ -88,9 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require((check.kind == TargetKind::kUnpatched) == patch && check.restorable == restore);
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
     Require(check.pairs[i].english ==
-            testing::ReferenceFind(TextImage(i, Language::kEnglish), original));
+            test::ReferenceFind(TextImage(i, Language::kEnglish), original));
     Require(check.pairs[i].norwegian ==
-            testing::ReferenceFind(TextImage(i, Language::kNorwegian), original));
+            test::ReferenceFind(TextImage(i, Language::kNorwegian), original));
   }
   return 0;
 }

@@ -102,7 +102,7 @@ def main():
     say("## Fault matrix")
     say("")
     say("Every file-system call of a run on a 64 KiB target goes through one interface"
-        " (`engine/file_system.h`), which the tests wrap to make any call fail"
+        " (`engine/platform/file_system.h`), which the tests wrap to make any call fail"
         " (`engine/testing/faulty_file_system.h`). The test fails call 1, 2, ... in turn, once that call"
         " alone and once that call and every later one, until a run makes no more calls than"
         " the number failed (`RunPatchTest.EveryFailingCallLeavesOldOrNewBytesAndNoLeftover`)."
@@ -135,7 +135,7 @@ def main():
     say("## Bad paths")
     say("")
     say("Each path is answered without hang or crash and touches nothing in its folder"
-        " (`engine/bad_paths_test.cc`).")
+        " (`engine/run/bad_paths_test.cc`).")
     say("")
     say("| Path | Answer | " + " | ".join(platforms) + " |")
     say("|---|---|" + "---|" * len(platforms))

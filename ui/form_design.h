@@ -11,7 +11,7 @@
 #include <optional>
 #include <string_view>
 
-#include "ui/form_texts.h"
+#include "frontend/form_texts.h"
 
 namespace ombrix {
 

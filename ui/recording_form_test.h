@@ -9,7 +9,7 @@
 
 #include "ui/form.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 class RecordingForm : public Form {
  public:
@@ -59,6 +59,6 @@ class RecordingForm : public Form {
   }
 };
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_UI_RECORDING_FORM_TEST_H_

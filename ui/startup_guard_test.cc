@@ -11,7 +11,7 @@ namespace {
 using ::testing::ElementsAre;
 
 TEST(StartupGuardTest, MarksTheTitleWhenNoMarkedWindowExists) {
-  testing::RecordingForm form;
+  test::RecordingForm form;
   Form_Load(form);
   EXPECT_THAT(form.steps, ElementsAre("title [_ Ombrix 2000 _|", "claim [_ Ombrix 2000 _| ",
                                       "find [_ Ombrix 2000 _| ", "set title [_ Ombrix 2000 _| "));
@@ -19,14 +19,14 @@ TEST(StartupGuardTest, MarksTheTitleWhenNoMarkedWindowExists) {
 }
 
 TEST(StartupGuardTest, WindowWithTheUnmarkedTitleDoesNotStopTheTool) {
-  testing::RecordingForm form;
+  test::RecordingForm form;
   form.other_windows = {"[_ Ombrix 2000 _|", "[_ Ombrix 2000 _|  "};
   Form_Load(form);
   EXPECT_EQ(form.steps.back(), "set title [_ Ombrix 2000 _| ");
 }
 
 TEST(StartupGuardTest, RefusesAfterUnloadingWhenAMarkedWindowExists) {
-  testing::RecordingForm form;
+  test::RecordingForm form;
   form.other_windows = {"[_ Ombrix 2000 _| "};
   Form_Load(form);
   EXPECT_THAT(form.steps,
@@ -39,7 +39,7 @@ TEST(StartupGuardTest, RefusesAfterUnloadingWhenAMarkedWindowExists) {
 
 // A copy started at the same instant holds the claim while its window is not yet on screen.
 TEST(StartupGuardTest, RefusesWhenAnotherCopyHoldsTheClaim) {
-  testing::RecordingForm form;
+  test::RecordingForm form;
   form.claimed_elsewhere = {"[_ Ombrix 2000 _| "};
   Form_Load(form);
   EXPECT_THAT(form.steps,

@@ -1,8 +1,8 @@
 #include "ui/update_command.h"
 
-#include "engine/patch_run.h"
+#include "engine/run/patch_run.h"
+#include "frontend/run_words.h"
 #include "ui/form_design.h"
-#include "ui/run_error.h"
 
 namespace ombrix {
 namespace {

@@ -3,7 +3,7 @@
 #ifndef OMBRIX_UI_UPDATE_COMMAND_H_
 #define OMBRIX_UI_UPDATE_COMMAND_H_
 
-#include "engine/file_system.h"
+#include "engine/platform/file_system.h"
 #include "ui/form.h"
 
 namespace ombrix {

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/patch_error.h"
+#include "engine/platform/file_errors.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 #include "ui/form_design.h"
@@ -16,12 +16,12 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class UpdateCommandTest : public testing::TargetTest {
+class UpdateCommandTest : public test::TargetTest {
  protected:
   void SetUp() override { form_.path = target_; }
 
-  testing::RecordingForm form_;
-  testing::SettableFaults files_;
+  test::RecordingForm form_;
+  test::SettableFaults files_;
   UpdateCommand command_{form_, files_};
 };
 
@@ -34,7 +34,7 @@ TEST_F(UpdateCommandTest, InvalidPathHidesTheLabelBeforeItsMessage) {
 }
 
 TEST_F(UpdateCommandTest, NotApplicableShowsItsMessageWhileTheLabelIsVisible) {
-  testing::WriteBytes(target_, sample_.patched);
+  test::WriteBytes(target_, sample_.patched);
   command_.cmdUpdate_Click();
   EXPECT_THAT(form_.steps,
               ElementsAre("show lblWait", "events",
@@ -44,28 +44,28 @@ TEST_F(UpdateCommandTest, NotApplicableShowsItsMessageWhileTheLabelIsVisible) {
 }
 
 TEST_F(UpdateCommandTest, CompletedShowsItsMessageThenEndsWithTheLabelStillVisible) {
-  testing::WriteBytes(target_, sample_.unpatched);
+  test::WriteBytes(target_, sample_.unpatched);
   command_.cmdUpdate_Click();
   EXPECT_THAT(form_.steps,
               ElementsAre("show lblWait", "events",
                           "message [Ombrix 2000] Update is complete! (lblWait visible)", "end 0"));
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.patched));
 }
 
 TEST_F(UpdateCommandTest, CorrectedPathAfterAnInvalidOnePatchesTheFile) {
   form_.path = folder_ / "Ombrix.ex";
   command_.cmdUpdate_Click();
-  testing::WriteBytes(target_, sample_.unpatched);
+  test::WriteBytes(target_, sample_.unpatched);
   form_.path = target_;
   form_.steps.clear();
   command_.cmdUpdate_Click();
   EXPECT_EQ(form_.steps.back(), "end 0");
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.patched));
 }
 
 TEST_F(UpdateCommandTest, EscapingErrorIsReportedAndEndsTheProgram) {
-  testing::WriteBytes(target_, sample_.unpatched);
-  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kWrite; };
+  test::WriteBytes(target_, sample_.unpatched);
+  files_.fails = [](test::FileCall call) { return call == "WriteAt"; };
   command_.cmdUpdate_Click();
   ASSERT_EQ(form_.steps.size(), 4u);
   EXPECT_THAT(form_.steps[2], StartsWith("message [Error] The update of this file failed:\n"));
@@ -73,11 +73,11 @@ TEST_F(UpdateCommandTest, EscapingErrorIsReportedAndEndsTheProgram) {
   EXPECT_THAT(form_.steps[2], HasSubstr("Could not write the new copy of the file: "));
   EXPECT_THAT(form_.steps[2], HasSubstr("The file was left unchanged."));
   EXPECT_EQ(form_.steps[3], "end 1");
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.unpatched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.unpatched));
 }
 
 TEST_F(UpdateCommandTest, PressDuringTheEventPassDoesNotStartASecondRun) {
-  testing::WriteBytes(target_, sample_.patched);
+  test::WriteBytes(target_, sample_.patched);
   int presses = 0;
   form_.on_events = [&] {
     ++presses;

@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace ombrix::testing {
+namespace ombrix::test {
 namespace {
 
 int last_signal = 0;
@@ -39,4 +39,4 @@ int InChildAs(uid_t user, const std::function<int()>& work) {
 
 int LastChildSignal() { return last_signal; }
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test

@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 // The ordinary user the children become.
 inline constexpr uid_t kNobody = 65534;
@@ -27,6 +27,6 @@ int InChildAs(uid_t user, const std::function<int()>& work);
 // The signal that ended the last child InChild ran, or 0 when it ended by itself.
 int LastChildSignal();
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_ENGINE_TESTING_CHILD_PROCESS_POSIX_H_

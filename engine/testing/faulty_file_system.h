@@ -10,7 +10,7 @@
 
 #include "engine/testing/file_system_wrapper.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 // Asked before each call whether it is to fail instead of being made.
 using FailDecision = std::function<bool(FileCall)>;
@@ -27,7 +27,7 @@ class FaultyFileSystem : public FileSystemWrapper {
 
  protected:
   std::error_code Before(FileCall call) override {
-    if (call == FileCall::kRemove || !fails_(call)) return {};
+    if (call == "Remove" || !fails_(call)) return {};
     return error;
   }
 
@@ -61,6 +61,6 @@ class FaultPlan : public FaultyFileSystem {
   std::vector<FileCall> calls_;
 };
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_ENGINE_TESTING_FAULTY_FILE_SYSTEM_H_

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 LoopMount::LoopMount(const std::string& type, const std::string& options) {
   if (::geteuid() != 0) {
@@ -33,4 +33,4 @@ LoopMount::~LoopMount() {
   if (!path_.empty()) (void)std::system(("umount -l " + path_.string()).c_str());
 }
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test

@@ -8,7 +8,7 @@
 
 #include "engine/testing/test_files.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 class LoopMount {
  public:
@@ -29,6 +29,6 @@ class LoopMount {
   std::string skipped_;
 };
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_ENGINE_TESTING_LOOP_MOUNT_LINUX_H_

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "engine/patch_table.h"
+#include "engine/search/patch_table.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 namespace {
 
@@ -76,4 +76,4 @@ std::string BufferFromRecipe(std::span<const unsigned char> recipe) {
   return buffer;
 }
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test

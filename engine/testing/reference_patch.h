@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/patch_images.h"
+#include "engine/search/patch_images.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 // A run as its definition states it, plainly, over a buffer whole in memory. A patch: for each
 // pair in table order, the first occurrence of the English image, found with std::search over
@@ -35,6 +35,6 @@ std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_vie
 // alignment.
 std::string BufferFromRecipe(std::span<const unsigned char> recipe);
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_ENGINE_TESTING_REFERENCE_PATCH_H_

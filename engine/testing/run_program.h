@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 struct ProgramResult {
   int exit_code = -1;  // -1 when the program could not be started or did not end normally
@@ -23,6 +23,6 @@ ProgramResult RunProgram(const std::filesystem::path& program,
 // Windows).
 std::filesystem::path ProgramBesideTest(const std::string& name);
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_ENGINE_TESTING_RUN_PROGRAM_H_

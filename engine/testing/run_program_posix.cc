@@ -8,7 +8,7 @@
 
 extern char** environ;
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 ProgramResult RunProgram(const std::filesystem::path& program,
                          const std::vector<std::filesystem::path>& arguments) {
@@ -61,4 +61,4 @@ std::filesystem::path ProgramBesideTest(const std::string& name) {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path() / name;
 }
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test

@@ -4,7 +4,7 @@
 
 #include "engine/testing/run_program.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 namespace {
 
 // Quotes an argument so that the program's start-up code splits it back out unchanged.
@@ -84,4 +84,4 @@ std::filesystem::path ProgramBesideTest(const std::string& name) {
   return std::filesystem::path(std::wstring(self, length)).parent_path() / (name + ".exe");
 }
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test

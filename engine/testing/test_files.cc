@@ -9,9 +9,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "engine/patch_images.h"
+#include "engine/search/patch_images.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 TempFolder::TempFolder() {
   static std::atomic<unsigned> counter{0};
@@ -115,4 +115,4 @@ SampleTarget MakeSampleTarget(std::size_t size, unsigned seed) {
   return target;
 }
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/patch_images.h"
+#include "engine/search/patch_images.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 // A new, empty folder, removed with all it holds when this object is destroyed.
 class TempFolder {
@@ -70,6 +70,6 @@ class TargetTest : public ::testing::Test {
   const SampleTarget sample_ = MakeSampleTarget();
 };
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_ENGINE_TESTING_TEST_FILES_H_

@@ -15,10 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "frontend/path_text.h"
+#include "frontend/target_path.h"
 #include "ui/font_choice.h"
-#include "ui/path_text.h"
 #include "ui/qt/file_drop.h"
-#include "ui/target_path.h"
 
 namespace ombrix::qt {
 namespace {

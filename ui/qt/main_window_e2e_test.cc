@@ -275,7 +275,7 @@ class OwnLockFolders {
   }
 
  private:
-  testing::TempFolder folder_;
+  test::TempFolder folder_;
 };
 
 const std::string kDesignTitle(kWindowDesign.title);
@@ -316,8 +316,8 @@ class QtEndToEndTest : public ::testing::TestWithParam<bool> {
   // its windows on screen.
   std::string Seen(Child& tool) {
     const std::optional<int> ended = tool.WaitForExit(0ms);
-    std::string seen = ended ? "the tool ended with status " + std::to_string(*ended)
-                             : "the tool runs";
+    std::string seen =
+        ended ? "the tool ended with status " + std::to_string(*ended) : "the tool runs";
     seen += "; its windows on screen:";
     const std::vector<xcb_window_t> windows = display_.ViewableWindowsOf(tool.pid());
     for (const xcb_window_t window : windows) seen += " \"" + display_.Title(window) + "\"";
@@ -377,7 +377,8 @@ TEST_P(QtEndToEndTest, OfCopiesStartedAtTheSameInstantOneOpensItsWindow) {
     ASSERT_TRUE(WaitUntil([&] {
       return marked(*copies[0]) + refusing(*copies[0]) > 0 &&
              marked(*copies[1]) + refusing(*copies[1]) > 0;
-    })) << "first: " << Seen(*copies[0]) << "; second: " << Seen(*copies[1]);
+    })) << "first: "
+        << Seen(*copies[0]) << "; second: " << Seen(*copies[1]);
     ASSERT_EQ(marked(*copies[0]) + marked(*copies[1]), 1u);
     Child& refused = marked(*copies[0]) == 1 ? *copies[1] : *copies[0];
     display_.Close(WindowsTitled(refused, kDesignTitle).front());

@@ -73,7 +73,7 @@ class BoxWatcher {
   QTimer timer_;
 };
 
-class QtMainWindowTest : public testing::TargetTest {
+class QtMainWindowTest : public test::TargetTest {
  protected:
   template <typename T>
   T* Control(ControlId id) {
@@ -84,7 +84,7 @@ class QtMainWindowTest : public testing::TargetTest {
     Control<QPushButton>(ControlId::cmdUpdate)->click();
   }
 
-  testing::SettableFaults files_;
+  test::SettableFaults files_;
   TestWindow window_{files_};
 };
 
@@ -186,18 +186,18 @@ TEST_F(QtMainWindowTest, MissingFileHidesTheLabelBeforeItsMessageThenACorrectedP
   EXPECT_FALSE(watcher.seen[0].has_icon);
   EXPECT_FALSE(window_.ended_with);
 
-  testing::WriteBytes(target_, sample_.unpatched);
+  test::WriteBytes(target_, sample_.unpatched);
   Press(target_);
   ASSERT_EQ(watcher.seen.size(), 2u);
   EXPECT_EQ(watcher.seen[1].text, kCompletedMessage.text);
   EXPECT_TRUE(watcher.seen[1].wait_visible);
   EXPECT_EQ(window_.ended_with, kExitCompleted);
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.patched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.patched));
 }
 
 TEST_F(QtMainWindowTest, PatchedFileShowsItsMessageWhileWaitingAndHidesTheLabelAfter) {
   window_.ShowCentred();
-  testing::WriteBytes(target_, sample_.patched);
+  test::WriteBytes(target_, sample_.patched);
   BoxWatcher watcher(window_.control(ControlId::lblWait));
   Press(target_);
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -210,8 +210,8 @@ TEST_F(QtMainWindowTest, PatchedFileShowsItsMessageWhileWaitingAndHidesTheLabelA
 
 TEST_F(QtMainWindowTest, ErrorThatEndsARunIsReportedAndEndsTheProgram) {
   window_.ShowCentred();
-  testing::WriteBytes(target_, sample_.unpatched);
-  files_.fails = [](testing::FileCall call) { return call == testing::FileCall::kFlush; };
+  test::WriteBytes(target_, sample_.unpatched);
+  files_.fails = [](test::FileCall call) { return call == "Flush"; };
   BoxWatcher watcher(window_.control(ControlId::lblWait));
   Press(target_);
   ASSERT_EQ(watcher.seen.size(), 1u);
@@ -219,7 +219,7 @@ TEST_F(QtMainWindowTest, ErrorThatEndsARunIsReportedAndEndsTheProgram) {
   EXPECT_THAT(watcher.seen[0].text, HasSubstr(target_.string()));
   EXPECT_THAT(watcher.seen[0].text, HasSubstr("Could not flush the new copy to the disk"));
   EXPECT_EQ(window_.ended_with, kExitError);
-  EXPECT_TRUE(testing::SameBytes(testing::ReadBytes(target_), sample_.unpatched));
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.unpatched));
 }
 
 // Counts the paint events a widget receives.
@@ -238,10 +238,10 @@ class PaintCounter : public QObject {
 TEST_F(QtMainWindowTest, PleaseWaitIsPaintedBeforeTheRunTouchesTheFile) {
   window_.ShowCentred();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
-  testing::WriteBytes(target_, sample_.patched);
+  test::WriteBytes(target_, sample_.patched);
   PaintCounter counter(window_.control(ControlId::lblWait));
   std::optional<int> paints_at_first_call;
-  files_.fails = [&](testing::FileCall) {
+  files_.fails = [&](test::FileCall) {
     if (!paints_at_first_call) paints_at_first_call = counter.paints;
     return false;
   };

@@ -34,7 +34,7 @@ class ScopedVariable {
 // Two copies claim the title at once, again and again: a pipe that both wait to see closed
 // starts them together, and each holds what it took until the round ends.
 TEST(LockedWindowTitlesTest, OfCopiesClaimingAtTheSameInstantExactlyOneHoldsTheTitle) {
-  testing::TempFolder folder;
+  test::TempFolder folder;
   ::chmod(folder.path().c_str(), 0700);
   for (int round = 0; round < 25; ++round) {
     int start[2], results[2], hold[2];
@@ -75,7 +75,7 @@ TEST(LockedWindowTitlesTest, OfCopiesClaimingAtTheSameInstantExactlyOneHoldsTheT
 // Copies started with and without XDG_RUNTIME_DIR (su, sudo, a service) still see each other:
 // a claim holds a lock in every folder of the user's own, the cache folder among them.
 TEST(LockFoldersTest, ClaimHoldsEveryPrivateFolderAndPassesOverOthers) {
-  testing::TempFolder home;
+  test::TempFolder home;
   ScopedVariable cache("XDG_CACHE_HOME", (home / "cache").c_str());
   std::filesystem::create_directory(home / "runtime");
   ::chmod((home / "runtime").c_str(), 0700);
@@ -103,24 +103,24 @@ TEST(LockFoldersTest, ClaimHoldsEveryPrivateFolderAndPassesOverOthers) {
 TEST(LockFoldersTest, AnotherUsersFoldersNeitherStopNorHoldTheTool) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
   constexpr uid_t kOtherUser = 4001;
-  testing::TempFolder shared;
+  test::TempFolder shared;
   ::chmod(shared.path().c_str(), 01777);
   const std::filesystem::path cache = shared / "cache";
   const std::filesystem::path runtime = shared / "runtime";
-  ASSERT_EQ(testing::InChildAs(kOtherUser,
-                               [&] {
-                                 ::umask(0);
-                                 const bool made =
-                                     ::mkdir(runtime.c_str(), 0700) == 0 &&
-                                     ::mkdir(cache.c_str(), 0777) == 0 &&
-                                     ::mkdir((cache / "ombrix-patch").c_str(), 0777) == 0;
-                                 return made ? 0 : 1;
-                               }),
+  ASSERT_EQ(test::InChildAs(kOtherUser,
+                            [&] {
+                              ::umask(0);
+                              const bool made =
+                                  ::mkdir(runtime.c_str(), 0700) == 0 &&
+                                  ::mkdir(cache.c_str(), 0777) == 0 &&
+                                  ::mkdir((cache / "ombrix-patch").c_str(), 0777) == 0;
+                              return made ? 0 : 1;
+                            }),
             0);
   ScopedVariable cache_home("XDG_CACHE_HOME", cache.c_str());
   ScopedVariable runtime_dir("XDG_RUNTIME_DIR", runtime.c_str());
-  EXPECT_EQ(
-      testing::InChild([] { return WindowTitlesFor("wayland")->Claim(kMarkedTitle) ? 0 : 1; }), 0);
+  EXPECT_EQ(test::InChild([] { return WindowTitlesFor("wayland")->Claim(kMarkedTitle) ? 0 : 1; }),
+            0);
   EXPECT_TRUE(std::filesystem::is_empty(cache / "ombrix-patch")) << "a lock in another's folder";
 }
 

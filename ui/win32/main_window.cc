@@ -6,8 +6,8 @@
 #include <string>
 #include <system_error>
 
-#include "engine/win32_error.h"
-#include "engine/win32_text.h"
+#include "engine/platform/win32_error.h"
+#include "engine/platform/win32_text.h"
 #include "ui/font_choice.h"
 #include "ui/startup_guard.h"
 #include "ui/win32/file_drop.h"

@@ -2,8 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "engine/platform/win32_text.h"
 #include "engine/testing/test_files.h"
-#include "engine/win32_text.h"
 #include "ui/form_design.h"
 #include "ui/startup_guard.h"
 #include "ui/win32/tool_driver_test.h"
@@ -12,22 +12,22 @@
 namespace ombrix {
 namespace {
 
-using testing::Dismiss;
-using testing::MessageBoxView;
-using testing::Press;
-using testing::ReadBytes;
-using testing::SameBytes;
-using testing::ToolProcess;
-using testing::Type;
-using testing::WaitUntil;
-using testing::WriteBytes;
+using test::Dismiss;
+using test::MessageBoxView;
+using test::Press;
+using test::ReadBytes;
+using test::SameBytes;
+using test::ToolProcess;
+using test::Type;
+using test::WaitUntil;
+using test::WriteBytes;
 using namespace std::chrono_literals;
 
 const std::wstring kMarkedTitle = WideFromUtf8(kWindowDesign.title) + L" ";
 
 std::wstring Wide(std::string_view text) { return WideFromUtf8(text); }
 
-class MainWindowE2eTest : public testing::TargetTest {
+class MainWindowE2eTest : public test::TargetTest {
  protected:
   void SetUp() override {
     window_ = tool_.WaitForWindow(kMarkedTitle);
@@ -35,7 +35,7 @@ class MainWindowE2eTest : public testing::TargetTest {
   }
 
   HWND Control(ControlId id) const {
-    const std::vector<HWND> children = testing::ChildrenOf(window_);
+    const std::vector<HWND> children = test::ChildrenOf(window_);
     return children.at(static_cast<std::size_t>(id));
   }
   bool WaitVisible() const { return ::IsWindowVisible(Control(ControlId::lblWait)) != FALSE; }
@@ -79,7 +79,7 @@ TEST_F(MainWindowE2eTest, OpensAsDesignedWithTheMarkedTitle) {
   EXPECT_NEAR((frame.left + frame.right) / 2, ::GetSystemMetrics(SM_CXSCREEN) / 2, 1);
   EXPECT_NEAR((frame.top + frame.bottom) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 1);
 
-  const std::vector<HWND> children = testing::ChildrenOf(window_);
+  const std::vector<HWND> children = test::ChildrenOf(window_);
   ASSERT_EQ(children.size(), kControls.size());
   for (std::size_t i = 0; i < kControls.size(); ++i) {
     const ControlDesign& design = kControls[i];
@@ -88,9 +88,9 @@ TEST_F(MainWindowE2eTest, OpensAsDesignedWithTheMarkedTitle) {
     const wchar_t* expected_class = design.kind == ControlKind::kLabel     ? L"Static"
                                     : design.kind == ControlKind::kTextBox ? L"Edit"
                                                                            : L"Button";
-    EXPECT_EQ(_wcsicmp(testing::ClassOf(control).c_str(), expected_class), 0);
-    EXPECT_EQ(testing::TextOf(control), Wide(design.text));
-    const RECT rect = testing::RectIn(control, window_);
+    EXPECT_EQ(_wcsicmp(test::ClassOf(control).c_str(), expected_class), 0);
+    EXPECT_EQ(test::TextOf(control), Wide(design.text));
+    const RECT rect = test::RectIn(control, window_);
     EXPECT_EQ(rect.left, TwipsToPixels(design.left, dpi_x));
     EXPECT_EQ(rect.top, TwipsToPixels(design.top, dpi_y));
     EXPECT_EQ(rect.right - rect.left, TwipsToPixels(design.width, dpi_x));

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/win32_text.h"
+#include "engine/platform/win32_text.h"
 #include "ui/win32/accessible_name.h"
 
 namespace ombrix::win32 {

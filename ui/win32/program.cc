@@ -3,7 +3,7 @@
 #include <exception>
 #include <string>
 
-#include "engine/win32_text.h"
+#include "engine/platform/win32_text.h"
 #include "ui/form_design.h"
 #include "ui/startup_guard.h"
 

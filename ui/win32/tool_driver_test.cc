@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "engine/win32_text.h"
+#include "engine/platform/win32_text.h"
 
-namespace ombrix::testing {
+namespace ombrix::test {
 namespace {
 
 // How long the tool may take to answer a message. A busy machine can keep a starting Wine
@@ -195,4 +195,4 @@ bool Type(HWND edit, const std::wstring& text) {
   });
 }
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace ombrix::testing {
+namespace ombrix::test {
 
 using namespace std::chrono_literals;
 
@@ -80,6 +80,6 @@ void Press(HWND button);
 // Replaces the text of an edit control; false when it did not show the text in time.
 bool Type(HWND edit, const std::wstring& text);
 
-}  // namespace ombrix::testing
+}  // namespace ombrix::test
 
 #endif  // OMBRIX_UI_WIN32_TOOL_DRIVER_TEST_H_

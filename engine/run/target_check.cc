@@ -1,0 +1,130 @@
+#include "engine/run/target_check.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/run/target_file.h"
+#include "engine/search/stream_scan.h"
+
+namespace ombrix {
+namespace {
+
+// In one read of the file: where each English and each Norwegian image first occurs, whether a
+// patch would complete, and whether a restore would.
+class CheckScan final : public Scanner {
+ public:
+  explicit CheckScan(const PatchImages& images)
+      : look_(Steps(images)), restore_(images, PatchDirection::kRestore) {}
+
+  void Scan(std::span<char> window, std::uint64_t offset, bool at_end) override {
+    // The restore changes a window of its own, taken before the patch's steps change this one.
+    Scanner& restore = restore_.scanner();
+    const auto seen = static_cast<std::size_t>(seen_ - offset);
+    restore_window_.erase(restore_window_.begin(),
+                          restore_window_.end() - static_cast<std::ptrdiff_t>(restore.Keep()));
+    restore_window_.insert(restore_window_.end(),
+                           window.begin() + static_cast<std::ptrdiff_t>(seen), window.end());
+    seen_ = offset + window.size();
+    restore.Scan(restore_window_, seen_ - restore_window_.size(), at_end);
+    look_.Scan(window, offset, at_end);
+  }
+  std::size_t Keep() const override { return look_.Keep(); }
+  std::size_t MaxKeep() const override { return look_.MaxKeep(); }
+  bool Done() const override { return look_.Done() && restore_.scanner().Done(); }
+
+  TargetCheck Result() const {
+    TargetCheck check;
+    const std::size_t pairs = PatchTable.size();
+    for (std::size_t i = 0; i < pairs; ++i) {
+      check.pairs[i] = {look_.found(i), look_.found(pairs + i)};
+    }
+    const auto count = [&](auto found) {
+      return std::count_if(check.pairs.begin(), check.pairs.end(), found);
+    };
+    const auto english = count([](const PairFound& pair) { return pair.english.has_value(); });
+    const auto norwegian = count([](const PairFound& pair) { return pair.norwegian.has_value(); });
+    std::optional<std::size_t> patch_misses;
+    for (std::size_t i = 0; i < pairs && !patch_misses; ++i) {
+      if (!look_.found(2 * pairs + i)) patch_misses = i;
+    }
+    check.restorable = restore_.Result().has_value();
+    if (!patch_misses) {
+      check.kind = TargetKind::kUnpatched;
+    } else if (english == 0 && norwegian == static_cast<std::ptrdiff_t>(pairs)) {
+      check.kind = TargetKind::kPatched;
+    } else if (english == 0 && norwegian == 0) {
+      check.kind = TargetKind::kNotATarget;
+    } else if (english > 0 && norwegian > 0) {
+      check.kind = TargetKind::kPartlyPatched;
+    } else {
+      check.kind = TargetKind::kNotExpected;
+    }
+    if (!patch_misses) return check;
+    for (std::size_t i = 0; i < pairs && !check.missing; ++i) {
+      if (!check.pairs[i].english && !check.pairs[i].norwegian) check.missing = i;
+    }
+    // An English text that is there but that the patch misses: an earlier pair's replacement
+    // overwrote part of it.
+    const std::size_t k = *patch_misses;
+    if (!check.missing && check.pairs[k].english) {
+      const std::uint64_t at = *check.pairs[k].english;
+      const std::size_t length = TextImage(k, Language::kEnglish).size();
+      for (std::size_t j = 0; j < k; ++j) {
+        const std::uint64_t replaced = *look_.found(2 * pairs + j);
+        if (replaced < at + length && at < replaced + TextImage(j, Language::kNorwegian).size()) {
+          check.overlapped = k;
+          check.overlapped_by = j;
+          break;
+        }
+      }
+    }
+    return check;
+  }
+
+ private:
+  // Looks for every image in the file as it is, then patches it as a run would.
+  static std::vector<ScanStep> Steps(const PatchImages& images) {
+    std::vector<ScanStep> steps;
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) steps.push_back({&images.english(i), {}});
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+      steps.push_back({&images.norwegian(i), {}});
+    }
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+      steps.push_back({&images.english(i), TextImage(i, Language::kNorwegian)});
+    }
+    return steps;
+  }
+
+  StreamScan look_;
+  RunScan restore_;
+  std::vector<char> restore_window_;
+  std::uint64_t seen_ = 0;
+};
+
+}  // namespace
+
+TargetCheck CheckBytes(std::span<char> bytes, std::size_t part) {
+  return CheckBytes(PatchImages(), bytes, part);
+}
+
+TargetCheck CheckBytes(const PatchImages& images, std::span<char> bytes, std::size_t part) {
+  CheckScan scan(images);
+  ScanInParts(bytes, scan, part);
+  return scan.Result();
+}
+
+std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
+                                       const RunSettings& settings) {
+  TargetFile target(*settings.files, path);
+  if (target.Open()) return std::nullopt;
+  const PatchImages images;
+  CheckScan scan(images);
+  ThrowIfFailed(target.Scan(scan, settings.buffer_size), path);
+  TargetCheck check = scan.Result();
+  if (check.kind == TargetKind::kUnpatched || check.restorable) {
+    check.blocked = target.WhyNotWritable();
+  }
+  return check;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,63 @@
+// Telling, without writing anything, which of the patch's texts a target holds and where: the
+// look an administrator takes before rolling the patch out, or after.
+#ifndef OMBRIX_ENGINE_RUN_TARGET_CHECK_H_
+#define OMBRIX_ENGINE_RUN_TARGET_CHECK_H_
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <span>
+
+#include "engine/run/patch_run.h"
+#include "engine/search/patch_table.h"
+
+namespace ombrix {
+
+// Where the images of one pair first occur in a target, as byte offsets.
+struct PairFound {
+  std::optional<std::uint64_t> english;
+  std::optional<std::uint64_t> norwegian;
+};
+
+enum class TargetKind {
+  kUnpatched,      // a patch would complete
+  kPatched,        // every Norwegian text and no English one
+  kPartlyPatched,  // some Norwegian text and some English text, and a patch would not complete
+  kNotExpected,    // not the program the patch is for: some texts, but none of the above
+  kNotATarget,     // none of the texts
+};
+
+struct TargetCheck {
+  std::array<PairFound, PatchTable.size()> pairs;
+  TargetKind kind;
+  bool restorable = false;  // a restore would complete
+  // Why a patch would not complete, where it would not: the first pair neither of whose texts
+  // is there; else the first pair whose English text a patch misses because it lies across the
+  // text an earlier pair's replacement wrote (`overlapped_by`).
+  std::optional<std::size_t> missing;
+  std::optional<std::size_t> overlapped;
+  std::optional<std::size_t> overlapped_by;
+  // Where a patch or a restore would complete: the failure that would stop this user's run
+  // before it wrote anything (no permission, an immutable file, an identity no way of writing
+  // keeps); empty where none would. Known only for a file on disk.
+  Failure blocked;
+};
+
+// Reads the file at `path`, exactly as a run would, and tells which texts it holds and whether
+// this user's run could write it; writes nothing. Returns std::nullopt where a run would answer
+// InvalidPath; throws PatchError when reading fails after the probe.
+std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
+                                       const RunSettings& settings = {});
+
+// The same over bytes already in memory, read `part` bytes at a time. `bytes` is used as
+// scratch space and is left changed.
+TargetCheck CheckBytes(std::span<char> bytes,
+                       std::size_t part = std::numeric_limits<std::size_t>::max());
+// The same with searchers made before (the fuzzer checks thousands of buffers a second).
+TargetCheck CheckBytes(const PatchImages& images, std::span<char> bytes, std::size_t part);
+
+}  // namespace ombrix
+
+#endif  // OMBRIX_ENGINE_RUN_TARGET_CHECK_H_

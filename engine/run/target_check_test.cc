@@ -1,0 +1,142 @@
+#include "engine/run/target_check.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/run/patch_run.h"
+#include "engine/testing/reference_patch.h"
+#include "engine/testing/test_files.h"
+
+namespace ombrix {
+namespace {
+
+using test::EnglishImage;
+using test::NorwegianImage;
+using test::Place;
+
+TargetCheck Check(std::string bytes) { return CheckBytes({bytes.data(), bytes.size()}); }
+
+TEST(CheckBytesTest, TellsTheKindsApartAndWhyAPatchWouldNotComplete) {
+  const test::SampleTarget sample = test::MakeSampleTarget();
+  EXPECT_EQ(Check(sample.unpatched).kind, TargetKind::kUnpatched);
+  EXPECT_EQ(Check(sample.patched).kind, TargetKind::kPatched);
+  EXPECT_EQ(Check(test::Filler(4096)).kind, TargetKind::kNotATarget);
+  EXPECT_EQ(Check("").kind, TargetKind::kNotATarget);
+
+  std::string half = sample.patched;  // pair 1 undone by hand
+  Place(half, sample.replacements[0].offset, EnglishImage(0));
+  const TargetCheck partly = Check(half);
+  EXPECT_EQ(partly.kind, TargetKind::kPartlyPatched);
+  EXPECT_TRUE(partly.restorable);
+
+  std::string english_1_and_3 = test::Filler(4096);  // and no text 2 in either language
+  Place(english_1_and_3, 100, EnglishImage(0));
+  Place(english_1_and_3, 1000, EnglishImage(2));
+  const TargetCheck lacking = Check(english_1_and_3);
+  EXPECT_EQ(lacking.kind, TargetKind::kNotExpected);
+  EXPECT_EQ(lacking.missing, 1u);
+
+  // Text 2's leading blanks are text 1's trailing ones: all three English texts are there, but
+  // replacing text 1 breaks text 2.
+  const std::string first = EnglishImage(0);
+  const std::string second = EnglishImage(1);
+  std::string overlapping = first + second.substr(38) + EnglishImage(2);
+  const TargetCheck overlap = Check(overlapping);
+  EXPECT_EQ(overlap.kind, TargetKind::kNotExpected);
+  EXPECT_EQ(overlap.missing, std::nullopt);
+  EXPECT_EQ(overlap.overlapped, 1u);
+  EXPECT_EQ(overlap.overlapped_by, 0u);
+}
+
+// Random files of whole, cut and overlapping texts, checked whole and in parts: every verdict
+// agrees with what the plain definition of a run does with the same bytes.
+TEST(CheckBytesTest, VerdictsAgreeWithWhatARunWouldDo) {
+  std::mt19937 random(13);
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<unsigned char> recipe;
+    for (std::size_t length = random() % 16; recipe.size() < length;) {
+      const auto pick = static_cast<unsigned>(random() % 12);
+      if (pick < 6) {
+        recipe.push_back(static_cast<unsigned char>(0xF0 + pick));
+      } else if (pick < 8) {
+        recipe.push_back(pick == 6 ? 0xF6 : 0xF7);
+        recipe.push_back(static_cast<unsigned char>(2 * (random() % 40)));
+      } else {
+        recipe.push_back(static_cast<unsigned char>("\0 Eg"[pick % 4]));
+      }
+    }
+    const std::string bytes = test::BufferFromRecipe(recipe);
+    std::string scratch = bytes;
+    const TargetCheck check = CheckBytes(scratch, 1 + random() % 300);
+    std::string patched = bytes;
+    std::string restored = bytes;
+    const bool patch = test::ReferenceRun(patched, PatchDirection::kApply).has_value();
+    const bool restore = test::ReferenceRun(restored, PatchDirection::kRestore).has_value();
+    int english = 0;
+    int norwegian = 0;
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+      const auto e = test::ReferenceFind(EnglishImage(i), bytes);
+      const auto n = test::ReferenceFind(NorwegianImage(i), bytes);
+      ASSERT_EQ(check.pairs[i].english, e) << "round " << round;
+      ASSERT_EQ(check.pairs[i].norwegian, n) << "round " << round;
+      english += e.has_value();
+      norwegian += n.has_value();
+    }
+    const std::string where = "round " + std::to_string(round);
+    ASSERT_EQ(check.kind == TargetKind::kUnpatched, patch) << where;
+    ASSERT_EQ(check.restorable, restore) << where;
+    switch (check.kind) {
+      case TargetKind::kPatched:
+        ASSERT_TRUE(english == 0 && norwegian == 3) << where;
+        break;
+      case TargetKind::kNotATarget:
+        ASSERT_TRUE(english == 0 && norwegian == 0) << where;
+        break;
+      case TargetKind::kPartlyPatched:
+        ASSERT_TRUE(english > 0 && norwegian > 0) << where;
+        break;
+      case TargetKind::kNotExpected:
+        ASSERT_FALSE(restore) << where;
+        ASSERT_TRUE(check.missing || check.overlapped) << where;
+        break;
+      case TargetKind::kUnpatched:
+        break;
+    }
+  }
+}
+
+TEST(CheckBytesTest, NamesTheFirstOffsetOfEachText) {
+  std::string bytes = test::Filler(8192);
+  Place(bytes, 101, EnglishImage(0));
+  Place(bytes, 2000, EnglishImage(0));
+  Place(bytes, 3000, NorwegianImage(0));
+  Place(bytes, 4001, EnglishImage(1));
+  Place(bytes, 5000, EnglishImage(2));
+  const TargetCheck check = Check(bytes);
+  EXPECT_EQ(check.kind, TargetKind::kUnpatched);
+  EXPECT_EQ(check.pairs[0].english, 101u);
+  EXPECT_EQ(check.pairs[0].norwegian, 3000u);
+  EXPECT_EQ(check.pairs[1].english, 4001u);
+  EXPECT_EQ(check.pairs[1].norwegian, std::nullopt);
+  EXPECT_EQ(check.pairs[2].english, 5000u);
+}
+
+using CheckTargetTest = test::TargetTest;
+
+TEST_F(CheckTargetTest, ReadsWithoutWritingAndAnswersInvalidPathsAsARunWould) {
+  test::WriteBytes(target_, sample_.unpatched);
+  const auto written = std::filesystem::last_write_time(target_);
+  const std::optional<TargetCheck> check = CheckTarget(target_);
+  ASSERT_TRUE(check);
+  EXPECT_EQ(check->kind, TargetKind::kUnpatched);
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.unpatched));
+  EXPECT_EQ(std::filesystem::last_write_time(target_), written);
+  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"Ombrix.exe"});
+
+  EXPECT_EQ(CheckTarget(folder_ / "missing.exe"), std::nullopt);
+  EXPECT_EQ(CheckTarget(folder_.path()), std::nullopt);
+}
+
+}  // namespace
+}  // namespace ombrix

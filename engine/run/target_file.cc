@@ -1,0 +1,271 @@
+#include "engine/run/target_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "engine/platform/file_transfer.h"
+#include "engine/platform/interrupt_cleanup.h"
+#include "engine/run/copy_check.h"
+#include "engine/run/file_identity.h"
+
+namespace ombrix {
+namespace {
+
+// Whether a failure of the new copy leaves the write in place to take over, having changed
+// nothing: the folder refused the copy, or the copy refused the file's identity.
+bool CopyRefused(const Failure& failure) {
+  switch (failure.step) {
+    case Step::kCreateCopy:
+      return true;
+    case Step::kReadIdentity:
+    case Step::kReadCopyIdentity:
+    case Step::kRemoveFromCopy:
+    case Step::kGiveCopy:
+      return NotPermitted(failure.code) || failure.code == PatchErrc::kNotKept;
+    default:
+      return false;
+  }
+}
+
+// Where neither way of writing keeps the file as it is.
+Failure NotKept(const WriteAccess& access) {
+  Failure failure = Fail(PatchErrc::kNotKept, Step::kKeepAsItIs);
+  failure.access = access;
+  return failure;
+}
+
+}  // namespace
+
+std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& path) {
+  return TargetFile(files, path).Open().code;
+}
+
+TargetFile::TargetFile(FileSystem& files, const std::filesystem::path& path)
+    : files_(files), path_(path) {}
+
+Failure TargetFile::Open() {
+  // The system would end the path at a zero character and open another file than the one named.
+  if (path_.native().find(std::filesystem::path::value_type{}) != path_.native().npos) {
+    return Fail(std::make_error_code(std::errc::invalid_argument), Step::kOpen);
+  }
+  const std::error_code error = files_.Open(path_, target_);
+  if (!error && target_.info.is_regular) return {};
+  // A folder opens for reading on Linux and is refused with "access denied" on Windows: either
+  // way the reason worth giving is that it is a folder.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path_, ignored)) {
+    return Fail(std::make_error_code(std::errc::is_a_directory), Step::kOpen);
+  }
+  return Fail(error ? error : make_error_code(PatchErrc::kNotRegularFile), Step::kOpen);
+}
+
+Failure TargetFile::CheckUnchanged(Step step) {
+  const std::error_code error = files_.CheckUnchanged(target_, folder_);
+  if (error == PatchErrc::kFileRemoved || error == PatchErrc::kFileChanged) {
+    return Fail(error, step);
+  }
+  return Fail(error, Step::kCheckForChanges);
+}
+
+Failure TargetFile::Scan(Scanner& scanner, std::size_t buffer_size) {
+  const std::size_t keep = scanner.MaxKeep();
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[keep + buffer_size]);
+  if (!buffer) {
+    Failure failure = Fail(std::make_error_code(std::errc::not_enough_memory), Step::kHoldBuffer);
+    failure.detail = std::to_string(keep + buffer_size);
+    return failure;
+  }
+  const std::uint64_t size = target_.info.size;
+  std::uint64_t read = 0;  // bytes of the file read so far
+  std::size_t kept = 0;    // of them, at the start of the buffer
+  for (;;) {
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer_size, size - read));
+    std::size_t count = 0;
+    if (wanted > 0) {
+      if (const std::error_code error =
+              files_.ReadAt(target_.file, read, {buffer.get() + kept, wanted}, count)) {
+        return Fail(error, Step::kRead);
+      }
+      if (count == 0) return Fail(PatchErrc::kFileChanged, Step::kRead);  // it became shorter
+    }
+    read += count;
+    const bool at_end = read == size;
+    if (at_end) {
+      // One byte more must meet the end: the file did not grow while it was read.
+      char extra;
+      std::size_t more = 0;
+      if (const std::error_code error = files_.ReadAt(target_.file, read, {&extra, 1}, more)) {
+        return Fail(error, Step::kRead);
+      }
+      if (more != 0) {
+        return Fail(size == 0 ? PatchErrc::kLengthUntrue : PatchErrc::kFileChanged, Step::kRead);
+      }
+    }
+    scanner.Scan({buffer.get(), kept + count}, read - kept - count, at_end);
+    if (at_end || scanner.Done()) return {};
+    const std::size_t next = scanner.Keep();
+    std::memmove(buffer.get(), buffer.get() + kept + count - next, next);
+    kept = next;
+  }
+}
+
+Failure TargetFile::Prepare(WriteAccess& access) {
+  if (const std::error_code error = files_.OpenFolder(path_, target_.file, folder_)) {
+    return Fail(error, Step::kFindInFolder);
+  }
+  if (Failure failure = CheckUnchanged(Step::kBeginWriting)) return failure;
+  if (const std::error_code error = files_.Assess(target_.file, folder_, access)) {
+    return Fail(error, Step::kAssess);
+  }
+  return Fail(access.refused, Step::kChange);
+}
+
+Failure TargetFile::WhyNotWritable() {
+  WriteAccess access;
+  if (Failure failure = Prepare(access)) return failure;
+  if (access.copy_keeps() || access.in_place_keeps()) return {};
+  return NotKept(access);
+}
+
+Failure TargetFile::Write(const Replacements& replacements) {
+  WriteAccess access;
+  if (Failure failure = Prepare(access)) return failure;
+  std::error_code not_copied;
+  if (access.copy_keeps()) {
+    NewCopy copy;
+    Failure failure;
+    try {
+      failure = WriteNewCopy(replacements, copy);
+    } catch (...) {  // no memory: nothing may be left behind
+      if (copy.file.is_open()) (void)files_.Remove(folder_, copy);
+      throw;
+    }
+    if (!failure) return {};
+    // Whatever became of the run, its copy goes; the folder keeps no trace of it.
+    bool removed = true;
+    if (copy.file.is_open()) {
+      const std::error_code left = files_.Remove(folder_, copy);
+      removed = !left;
+      // A copy that is no longer the run's, or no longer there, is not the run's to mention.
+      if (left && left != PatchErrc::kCopyReplaced &&
+          left != std::errc::no_such_file_or_directory) {
+        failure.copy_left = copy.name;
+        failure.copy_left_reason = left;
+      }
+    }
+    if (!access.in_place_keeps() || !removed || !CopyRefused(failure)) return failure;
+    not_copied = failure.code;
+  } else if (!access.in_place_keeps()) {
+    return NotKept(access);
+  }
+  return WriteInPlace(replacements, not_copied);
+}
+
+Failure TargetFile::WriteNewCopy(const Replacements& replacements, NewCopy& copy) {
+  if (const std::error_code error =
+          files_.MakeCopy(folder_, target_.file, target_.info.size, copy)) {
+    return Fail(error, copy.created ? Step::kFillCopy : Step::kCreateCopy);
+  }
+  for (const Replacement& replacement : replacements) {
+    if (const std::error_code error =
+            WriteAllAt(files_, copy.file, replacement.offset, replacement.image)) {
+      return Fail(error, Step::kWriteCopy);
+    }
+  }
+  // After the writes, which would clear a capability, and the owner, which would clear the
+  // set-ID bits.
+  if (Failure failure = GiveIdentity(files_, target_.file, copy.file)) return failure;
+  if (const std::error_code error = files_.Flush(copy.file)) return Fail(error, Step::kFlushCopy);
+  return CheckAndReplace(replacements, copy);
+}
+
+Failure TargetFile::CheckAndReplace(const Replacements& replacements, NewCopy& copy) {
+  // The copy is checked against the file, which must still be as it was read.
+  if (Failure failure = CheckUnchanged(Step::kReplace)) return failure;
+  File reader;
+  if (const std::error_code error = files_.OpenForVerifying(copy, reader)) {
+    return Fail(error, Step::kReadBack);
+  }
+  const std::error_code differs =
+      CheckCopy(files_, target_.file, reader, target_.info.size, replacements, copy.kind);
+  // The difference may be another program's change to the file rather than the disk's.
+  if (differs == PatchErrc::kCopyDiffers) {
+    if (Failure failure = CheckUnchanged(Step::kReadBack)) return failure;
+  }
+  if (differs) return Fail(differs, Step::kReadBack);
+  (void)files_.Close(reader);
+
+  // Done with the file itself: Windows replaces no file that is held open.
+  (void)files_.Close(target_.file);
+  // Another program may have changed or replaced the file meanwhile; its change wins.
+  if (Failure failure = CheckUnchanged(Step::kReplace)) return failure;
+  return Fail(files_.Replace(folder_, copy), Step::kReplace);
+}
+
+Failure TargetFile::WriteInPlace(const Replacements& replacements, std::error_code not_copied) {
+  File file;
+  if (const std::error_code error = files_.OpenForWriting(target_.file, folder_, file)) {
+    // The copy's reason is the one worth giving where this open failed only for lack of rights.
+    if (not_copied && !InUse(error) && error.category() != PatchCategory()) {
+      return Fail(not_copied, Step::kCreateCopy);
+    }
+    return Fail(error, Step::kOpenForWriting);
+  }
+  if (Failure failure = CheckUnchanged(Step::kWriteInPlace)) return failure;
+
+  // A write makes the kernel clear a capability (and, for an ordinary user, the set-ID bits):
+  // they are given back afterwards.
+  Identity identity;
+  if (const std::error_code error = files_.ReadIdentity(file, identity)) {
+    return Fail(error, Step::kReadIdentity);
+  }
+  std::vector<SavedBytes> saved;
+  for (const Replacement& replacement : replacements) {
+    SavedBytes& old = saved.emplace_back();
+    old.offset = replacement.offset;
+    old.bytes.resize(replacement.image.size());
+    if (const std::error_code error = ReadAllAt(files_, file, old.offset, old.bytes)) {
+      return Fail(error, Step::kRead);
+    }
+  }
+  Failure failure;
+  {
+    // Until the writes are done or undone, and no longer: the file is closed after it.
+    const InPlaceUndo undo_on_interrupt(file, saved, identity);
+    std::size_t touched = 0;  // replacements written, or partly written
+    std::error_code error;
+    while (!error && touched < replacements.size()) {
+      const Replacement& replacement = replacements[touched++];
+      error = WriteAllAt(files_, file, replacement.offset, replacement.image);
+    }
+    if (!error) error = files_.Flush(file);
+    failure = Fail(error, Step::kWriteInPlace);
+    // The new bytes are on the disk: what the writes cleared is given back (this user may, as
+    // was found out before the first write).
+    if (!failure) failure = GiveBack(files_, file, identity);
+    if (failure) {
+      // Put back what was there, bytes and identity, then look: what counts is what the file
+      // holds now.
+      for (std::size_t i = 0; i < touched; ++i) {
+        (void)WriteAllAt(files_, file, saved[i].offset, saved[i].bytes);
+      }
+      (void)files_.Flush(file);
+      bool unchanged = !GiveBack(files_, file, identity);
+      for (std::size_t i = 0; i < touched && unchanged; ++i) {
+        std::string now(saved[i].bytes.size(), '\0');
+        unchanged = !ReadAllAt(files_, file, saved[i].offset, now) && now == saved[i].bytes;
+      }
+      if (!unchanged) failure.target = TargetState::kMayBeDamaged;
+    }
+  }
+  if (failure) return failure;
+  (void)files_.Close(file);
+  return {};
+}
+
+}  // namespace ombrix

@@ -1,0 +1,80 @@
+// Reading a target file once, part by part, and changing its content without ever losing it or
+// anything else about it. The way is chosen from what it keeps: a new copy of the file beside
+// it, with the run's few ranges written over it, given the file's whole identity and checked
+// against what the disk holds, then renamed over the file in one atomic step, where this user
+// can give a new file all the file has; else the ranges written over the file in place, undone
+// should that fail; else no change, and a failure that says what stood in the way. Every call
+// goes through a FileSystem.
+#ifndef OMBRIX_ENGINE_RUN_TARGET_FILE_H_
+#define OMBRIX_ENGINE_RUN_TARGET_FILE_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/platform/file_system.h"
+#include "engine/run/failure.h"
+#include "engine/search/patch_images.h"
+#include "engine/search/stream_scan.h"
+
+namespace ombrix {
+
+// The size of the buffer through which a run reads a target, unless told otherwise.
+inline constexpr std::size_t kReadBufferSize = std::size_t{256} << 10;
+
+// Why `path` is no target, in the system's words (TargetFile::Open's reason); none where it opens
+// for reading as a regular file once links are followed.
+std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& path);
+
+// A target file, open for one run. Each step answers with a Failure, empty on success; the file
+// then holds its old bytes, unless the failure says otherwise (a write in place whose undoing
+// failed too), and no copy is left behind. A file that another program changed or replaced
+// since it was opened is left as that program made it, and the failure says so.
+class TargetFile {
+ public:
+  TargetFile(FileSystem& files, const std::filesystem::path& path);
+
+  // Opens the file at `path` for reading: the run's probe. Fails with the system's reason where
+  // the path does not open for reading (no such file, permission denied),
+  // std::errc::is_a_directory for a folder, PatchErrc::kNotRegularFile for anything else that
+  // is not a regular file, and std::errc::invalid_argument for a path with a zero character.
+  // Never blocks and never creates anything.
+  Failure Open();
+
+  // Reads the file from its start through a buffer of `buffer_size` bytes (and the few bytes
+  // the scanner keeps from one part for the next), handing each part to `scanner`, until the
+  // file ends or the scanner is done. Fails where reading fails or the file ends before its
+  // length.
+  Failure Scan(Scanner& scanner, std::size_t buffer_size = kReadBufferSize);
+
+  // The failure that Write would meet before writing anything, because of who this user is or
+  // what the file is: no permission, an immutable file, an identity no way of writing keeps.
+  // Writes nothing.
+  Failure WhyNotWritable();
+
+  // Makes the file (the file a symbolic link points to, for a link) hold its bytes with
+  // `replacements` written over them, in order, and keep its owner, group, permissions,
+  // attributes and flags.
+  Failure Write(const Replacements& replacements);
+
+ private:
+  // Fails with kFileRemoved or kFileChanged, as `step`, where the target's name no longer holds
+  // the file as it was opened, or another program wrote to it since.
+  Failure CheckUnchanged(Step step);
+  // Opens the file's folder and finds out what this user may do.
+  Failure Prepare(WriteAccess& access);
+  Failure WriteNewCopy(const Replacements& replacements, NewCopy& copy);
+  Failure CheckAndReplace(const Replacements& replacements, NewCopy& copy);
+  // `not_copied` is why no new copy was made, for the failure where the file does not open
+  // for writing either.
+  Failure WriteInPlace(const Replacements& replacements, std::error_code not_copied);
+
+  FileSystem& files_;
+  std::filesystem::path path_;  // as given
+  Target target_;
+  Folder folder_;  // once Prepare opened it
+};
+
+}  // namespace ombrix
+
+#endif  // OMBRIX_ENGINE_RUN_TARGET_FILE_H_
