@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "cli/path_list.h"
-#include "cli/report_text.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
 #include "frontend/path_text.h"
@@ -211,7 +211,7 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   };
 
   EXPECT_EQ(Run({"--check", "--json", target_}), kCliWouldChange);
-  EXPECT_EQ(out_.str(), "{\"path\":" + JsonString(target) +
+  EXPECT_EQ(out_.str(), "{\"path\":" + nlohmann::json(target).dump() +
                             ",\"result\":\"would_patch\",\"status\":1,\"outcome\":\"checked\","
                             "\"state\":\"unpatched\",\"restorable\":false,\"offsets\":[{"
                             "\"english\":" +
@@ -234,7 +234,7 @@ TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {
   EXPECT_THAT(line, HasSubstr("\"result\":\"already_patched\",\"status\":0,"));
   EXPECT_THAT(line, HasSubstr(",{\"english\":null,\"norwegian\":" + offset(2) + "}]"));
   std::getline(lines, line);
-  EXPECT_THAT(line, StartsWith("{\"path\":" + JsonString(Utf8(other)) +
+  EXPECT_THAT(line, StartsWith("{\"path\":" + nlohmann::json(Utf8(other)).dump() +
                                ",\"result\":\"not_expected\",\"status\":3,"));
   EXPECT_THAT(line, HasSubstr("\"state\":\"not_a_target\","));
   EXPECT_THAT(line, HasSubstr("\"error\":\"not the expected program: none of the texts"));
@@ -413,6 +413,17 @@ TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
 
   EXPECT_EQ(Run({"--", "-x"}), kCliInvalidPath) << "after -- every argument is a path";
 }
+
+#ifndef _WIN32
+// A Linux name may hold bytes that are not UTF-8: its line is JSON all the same, with U+FFFD
+// for them.
+TEST_F(ConsoleProgramTest, JsonOfANameThatIsNotUtf8IsStillJson) {
+  const std::filesystem::path latin = folder_ / "bl\xE5.exe";
+  WriteBytes(latin, sample_.unpatched);
+  EXPECT_EQ(Run({"--json", "--check", latin}), kCliWouldChange);
+  EXPECT_EQ(nlohmann::json::parse(out_.str())["path"], Utf8(folder_ / "bl\xEF\xBF\xBD.exe"));
+}
+#endif
 
 TEST_F(ConsoleProgramTest, HelpAndVersion) {
   EXPECT_EQ(Run({"-h"}), kCliAsWanted);

@@ -1,11 +1,12 @@
 #include "cli/report_lines.h"
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
 
 #include "cli/exit_status.h"
-#include "cli/report_text.h"
+#include "cli/terminal_text.h"
 #include "engine/search/patch_table.h"
 #include "frontend/path_text.h"
 
@@ -41,10 +42,6 @@ std::string Found(std::string_view language, std::string_view text,
   return line + (offset ? "at byte " + std::to_string(*offset) : "not found");
 }
 
-std::string JsonOffset(const std::optional<std::uint64_t>& offset) {
-  return offset ? std::to_string(*offset) : "null";
-}
-
 }  // namespace
 
 std::string PlainReport(const std::filesystem::path& typed, const TargetReport& report) {
@@ -61,30 +58,36 @@ std::string PlainReport(const std::filesystem::path& typed, const TargetReport& 
 }
 
 std::string JsonReport(const std::filesystem::path& typed, const TargetReport& report) {
+  using Json = nlohmann::ordered_json;
   const int status = StatusOf(report.result);
-  std::string json =
-      "{\"path\":" + JsonString(Utf8(typed)) +
-      ",\"result\":" + JsonString(ResultName(report.result)) +
-      ",\"status\":" + std::to_string(status) + ",\"outcome\":" + JsonString(report.outcome) +
-      ",\"state\":" + (report.check ? JsonString(StateName(report.check->kind)) : "null");
-  json += ",\"restorable\":";
-  json += report.check ? (report.check->restorable ? "true" : "false") : "null";
-  json += ",\"offsets\":";
+  const auto offset = [](const std::optional<std::uint64_t>& at) {
+    return at ? Json(*at) : Json();
+  };
+  Json state;
+  Json restorable;
+  Json offsets;
   if (report.check) {
-    const char* separator = "[";
+    state = StateName(report.check->kind);
+    restorable = report.check->restorable;
+    offsets = Json::array();
     for (const PairFound& found : report.check->pairs) {
-      json += separator;
-      json += "{\"english\":" + JsonOffset(found.english) +
-              ",\"norwegian\":" + JsonOffset(found.norwegian) + "}";
-      separator = ",";
+      offsets.push_back(
+          {{"english", offset(found.english)}, {"norwegian", offset(found.norwegian)}});
     }
-    json += "]";
-  } else {
-    json += "null";
   }
-  json += ",\"message\":" + JsonString(report.message);
-  json += ",\"error\":" + (status > kCliWouldChange ? JsonString(report.message) : "null") + "}";
-  return json;
+  const Json json = {
+      {"path", Utf8(typed)},
+      {"result", ResultName(report.result)},
+      {"status", status},
+      {"outcome", report.outcome},
+      {"state", state},
+      {"restorable", restorable},
+      {"offsets", offsets},
+      {"message", report.message},
+      {"error", status > kCliWouldChange ? Json(report.message) : Json()},
+  };
+  // A Linux name may hold any bytes: those that are not UTF-8 become U+FFFD.
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace ombrix

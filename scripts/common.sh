@@ -3,9 +3,10 @@
 
 OMBRIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Debian packages, by what needs them.
+# Debian packages, by what needs them. The console program's header-only libraries (CLI11,
+# nlohmann-json) serve the Windows builds too.
 OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmock-dev
-  qt6-base-dev libxcb1-dev fonts-liberation)
+  libcli11-dev nlohmann-json3-dev qt6-base-dev libxcb1-dev fonts-liberation)
 # The Linux window and its tests: a virtual display, a reparenting window manager, and Qt's
 # Wayland platform (the window on a Wayland desktop without XWayland).
 OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox qt6-wayland)

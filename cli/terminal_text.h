@@ -1,17 +1,11 @@
-// The console program's reports as text: JSON strings for tools, and names as a terminal may
-// show them.
-#ifndef OMBRIX_CLI_REPORT_TEXT_H_
-#define OMBRIX_CLI_REPORT_TEXT_H_
+// Names in the console program's lines, as a terminal may show them.
+#ifndef OMBRIX_CLI_TERMINAL_TEXT_H_
+#define OMBRIX_CLI_TERMINAL_TEXT_H_
 
 #include <string>
 #include <string_view>
 
 namespace ombrix {
-
-// `text` as a JSON string, quotes included: the quote, the backslash and the control characters
-// escaped, everything else as it is. Bytes that are not UTF-8 (a Linux file name may hold any)
-// become U+FFFD, so the line stays valid JSON.
-std::string JsonString(std::string_view text);
 
 // `text` (a file's name, UTF-8) for a line of a terminal's report: control characters (a line
 // end, an escape that starts a terminal's command, C1 controls) and bytes that are not UTF-8
@@ -21,4 +15,4 @@ std::string TerminalText(std::string_view text);
 
 }  // namespace ombrix
 
-#endif  // OMBRIX_CLI_REPORT_TEXT_H_
+#endif  // OMBRIX_CLI_TERMINAL_TEXT_H_

@@ -1,4 +1,4 @@
-#include "cli/report_text.h"
+#include "cli/terminal_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -6,8 +6,6 @@
 
 namespace ombrix {
 namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 // The length of the well-formed UTF-8 sequence that begins `text`, or 0 where there is none:
 // no stray continuation bytes, no overlong forms, no surrogates, nothing beyond U+10FFFF.
@@ -39,36 +37,6 @@ std::size_t SequenceLength(std::string_view text) {
 }
 
 }  // namespace
-
-std::string JsonString(std::string_view text) {
-  std::string json = "\"";
-  json.reserve(text.size() + 2);
-  while (!text.empty()) {
-    const char c = text.front();
-    const std::size_t length = SequenceLength(text);
-    if (length == 0) {
-      json += kReplacement;
-      text.remove_prefix(1);
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (c == '\n') {
-      json += "\\n";
-    } else if (c == '\t') {
-      json += "\\t";
-    } else if (static_cast<std::uint8_t>(c) < 0x20 || c == '\x7F') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-      json += escaped;
-    } else {
-      json.append(text.substr(0, length));
-    }
-    text.remove_prefix(length);
-  }
-  return json + "\"";
-}
 
 std::string TerminalText(std::string_view text) {
   std::string shown;
