@@ -38,40 +38,26 @@ ombrix_as_root() {
   fi
 }
 
-# How often apt-get update is tried, and the seconds between tries: a mirror in the middle of a
-# sync answers one index with a file of the wrong size, usually for a few minutes.
-OMBRIX_APT_ATTEMPTS=${OMBRIX_APT_ATTEMPTS:-3}
-OMBRIX_APT_PAUSE=${OMBRIX_APT_PAUSE:-20}
-
 # Refreshes apt's package indexes, once per script (and again once an architecture is added).
-# apt-get update fails as a whole when one index fails, though every other one arrived and is
-# usable: it is tried again a few times, and then the set-up goes on with the indexes that did
-# arrive (and older ones apt kept), after one line that names those that failed.
+# apt tries each download again itself (Acquire::Retries, with growing pauses). A mirror in the
+# middle of a sync can still answer one index with a file of the wrong size; apt-get update then
+# fails as a whole, though every other index arrived and is usable: the set-up goes on with the
+# indexes that did arrive (and older ones apt kept), after one line that names those that failed.
 ombrix_update_indexes() {
-  local architectures log attempt status failed
+  local architectures log status failed
   architectures=$(dpkg --print-foreign-architectures | tr '\n' ' ')
   [ "${OMBRIX_INDEXES_FOR-none}" = "$architectures" ] && return 0
-  # Without root or sudo no try would do better than the first.
   ombrix_as_root true || return 1
   log=$(mktemp) || return 1
-  for ((attempt = 1; ; attempt++)); do
-    # The status is apt's, whether or not the caller set pipefail or errexit.
-    if ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q 2>&1 | tee "$log"
-      status=${PIPESTATUS[0]}
-      [ "$status" -eq 0 ]
-    then
-      break
-    fi
+  ombrix_as_root env DEBIAN_FRONTEND=noninteractive apt-get -o Acquire::Retries=3 update -q 2>&1 |
+    tee "$log"
+  status=${PIPESTATUS[0]}
+  if [ "$status" -ne 0 ]; then
     failed=$(sed -n -E 's/^[EW]: Failed to fetch ([^ ]+) +(.*)$/\1 (\2)/p' "$log" |
       sed -E 's/ *\[IP: [^]]*\]//' | paste -s -d ';' | sed 's/;/; /g')
     failed=${failed:-$(grep -m 1 '^E: ' "$log" || echo "apt-get update exited with $status")}
-    if [ "$attempt" -ge "$OMBRIX_APT_ATTEMPTS" ]; then
-      ombrix_say "package indexes that failed $attempt times, going on without them: $failed"
-      break
-    fi
-    ombrix_say "package indexes that failed, trying again in $OMBRIX_APT_PAUSE s: $failed"
-    sleep "$OMBRIX_APT_PAUSE"
-  done
+    ombrix_say "package indexes that failed, going on without them: $failed"
+  fi
   rm -f "$log"
   OMBRIX_INDEXES_FOR=$architectures
 }
