@@ -13,10 +13,24 @@ struct Stop {
   CommandLine::Action action;
 };
 
+constexpr std::string_view kFilesFrom = "--files-from";
+
 }  // namespace
 
 std::optional<std::string> ParseCommandLine(const std::vector<std::filesystem::path>& arguments,
                                             CommandLine& command) {
+  // After a "--" of its own (not the FILE of --files-from) every argument is a PATH, as given.
+  std::vector<std::string> texts;
+  std::size_t options_end = arguments.size();
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string text = Utf8(arguments[i]);
+    if (text == "--" && (i == 0 || Utf8(arguments[i - 1]) != kFilesFrom)) {
+      options_end = i;
+      break;
+    }
+    texts.push_back(std::move(text));
+  }
+
   CLI::App app;
   app.set_help_flag();  // the program writes its own help
   std::vector<std::string> paths;
@@ -25,64 +39,66 @@ std::optional<std::string> ParseCommandLine(const std::vector<std::filesystem::p
       ->trigger_on_parse();
   app.add_flag_callback("-V,--version", [] { throw Stop{CommandLine::Action::kVersion}; })
       ->trigger_on_parse();
-  app.add_flag("--check", command.task.check);
-  app.add_flag("--restore", command.task.restore);
-  app.add_flag("--json", command.task.json);
-  app.add_flag("-q,--quiet", command.quiet);
-  app.add_flag("-0,--null", command.null);
-  CLI::Option* files_from = app.add_option("--files-from", lists);
+  for (auto [names, flag] :
+       {std::pair{"--check", &command.task.check}, std::pair{"--restore", &command.task.restore},
+        std::pair{"--json", &command.task.json}, std::pair{"-q,--quiet", &command.quiet},
+        std::pair{"-0,--null", &command.null}}) {
+    app.add_flag(names, *flag)->disable_flag_override();
+  }
+  // One FILE each time, however often it is given.
+  CLI::Option* files_from = app.add_option(std::string(kFilesFrom), lists)->allow_extra_args(false);
   CLI::Option* positional = app.add_option("PATH", paths);
 
-  // CLI11 takes its arguments last first, as UTF-8.
-  std::vector<std::string> texts;
-  for (auto argument = arguments.rbegin(); argument != arguments.rend(); ++argument) {
-    texts.push_back(Utf8(*argument));
-  }
+  // CLI11 takes its arguments last first.
   try {
-    app.parse(texts);
+    app.parse(std::vector<std::string>(texts.rbegin(), texts.rend()));
   } catch (const Stop& stop) {
     command.action = stop.action;
     return std::nullopt;
   } catch (const CLI::ExtrasError&) {
-    for (const std::string& extra : app.remaining()) {
-      if (extra != "--") return "unknown option '" + extra + "'";
-    }
-    return "unknown option";
+    return "unknown option '" + app.remaining().front() + "'";
   } catch (const CLI::ParseError& error) {
-    if (files_from->count() == 0 && error.get_name() == "ArgumentMismatch") {
-      return "--files-from needs a FILE";
+    if (std::string_view(error.what()).starts_with(kFilesFrom)) {
+      return std::string(kFilesFrom) + " needs a FILE";
+    }
+    // A value given to an option that takes none: --check=yes.
+    for (const std::string& text : texts) {
+      if (text.starts_with("-") && text.find('=') != text.npos &&
+          !text.starts_with(std::string(kFilesFrom) + "=")) {
+        return "unknown option '" + text + "'";
+      }
     }
     return std::string(error.what());
   }
 
   // The PATHs and lists in the order given. A PATH is the very argument given (on Windows it may
   // hold what UTF-8 cannot); a list named in --files-from=FILE is the text after the sign.
+  // Before "--", no PATH or FILE can be spelt like an option, so each value is the next
+  // argument that spells it.
   std::size_t next_argument = 0;
   std::size_t next_path = 0;
   std::size_t next_list = 0;
-  bool options_end = false;
   for (const CLI::Option* option : app.parse_order()) {
     const bool list = option == files_from;
     if (!list && option != positional) continue;
     const std::string& text = list ? lists[next_list++] : paths[next_path++];
     std::filesystem::path given = PathFromUtf8(text);
-    for (; next_argument < arguments.size(); ++next_argument) {
-      const std::string argument = Utf8(arguments[next_argument]);
-      if (argument == "--" && !options_end) {
-        options_end = true;
-      } else if (argument == text) {
+    for (; next_argument < texts.size(); ++next_argument) {
+      if (texts[next_argument] == text) {
         given = arguments[next_argument++];
         break;
-      } else if (argument.ends_with("=" + text)) {
+      }
+      if (texts[next_argument] == std::string(kFilesFrom) + "=" + text) {
         ++next_argument;
         break;
       }
     }
-    // What begins with a dash before "--" and is no option CLI11 knows, it takes for a number.
-    if (option == positional && !options_end && text.size() > 1 && text[0] == '-') {
-      return "unknown option '" + text + "'";
-    }
+    // What begins with a dash and is no option, CLI11 takes for a negative number.
+    if (!list && text.size() > 1 && text[0] == '-') return "unknown option '" + text + "'";
     command.sources.push_back({given, list});
+  }
+  for (std::size_t i = options_end + 1; i < arguments.size(); ++i) {
+    command.sources.push_back({arguments[i], false});
   }
 
   if (command.quiet && command.task.json) return "--quiet and --json exclude each other";

@@ -367,6 +367,11 @@ TEST_F(ConsoleProgramTest, PathListsAreTakenInOrderFromFilesAndStandardInput) {
   EXPECT_EQ(out_.str(), Line(target_, "patched: Update is complete!") +
                             Line(blanks, "patched: Update is complete!"));
   EXPECT_EQ(Lines(err_.str()), 1u);
+  // A PATH after a list is a PATH, not another list.
+  WriteBytes(blanks, sample_.unpatched);
+  EXPECT_EQ(Run({"--files-from", list, target_}), kCliInvalidPath);
+  EXPECT_EQ(out_.str(), Line(blanks, "patched: Update is complete!") +
+                            Line(target_, "already patched: nothing to do"));
 
   WriteBytes(blanks, sample_.unpatched);
   const std::string listed = Utf8(blanks) + '\0' + Utf8(target_) + '\0';
@@ -403,6 +408,8 @@ TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
                                                        {"--frobnicate", target_},
                                                        {"-x", target_},
                                                        {target_, "--files-from"},
+                                                       {"--files-from", "-", "--files-from"},
+                                                       {"--check=false", target_},
                                                        {"--null", target_},
                                                        {"--quiet", "--json", target_}}) {
     EXPECT_EQ(Run(arguments), kCliUsage);
@@ -412,6 +419,7 @@ TEST_F(ConsoleProgramTest, BadCommandLinesGiveUsageOnStandardErrorAnd64) {
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched)) << "nothing ran";
 
   EXPECT_EQ(Run({"--", "-x"}), kCliInvalidPath) << "after -- every argument is a path";
+  EXPECT_EQ(Run({"-q", "--", "-q"}), kCliInvalidPath) << "even one spelt like an option";
 }
 
 #ifndef _WIN32
