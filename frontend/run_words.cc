@@ -18,17 +18,16 @@ std::string Join(const std::vector<std::string>& parts, std::string_view last_se
 }
 
 // A user or group by name, or as "user 1001" where the system knows it only by its number.
-std::string Who(const std::string& whose, std::string_view kind) {
-  const bool number = !whose.empty() && whose.find_first_not_of("0123456789") == whose.npos;
-  return number ? std::string(kind) + " " + whose : whose;
+std::string Who(const IdentityLoss& loss, std::string_view kind) {
+  return loss.named ? loss.whose : std::string(kind) + " " + loss.whose;
 }
 
 std::string LossWords(const IdentityLoss& loss) {
   switch (loss.part) {
     case IdentityPart::kOwner:
-      return "its owner (" + Who(loss.whose, "user") + ")";
+      return "its owner (" + Who(loss, "user") + ")";
     case IdentityPart::kGroup:
-      return "its group (" + Who(loss.whose, "group") + "), which this user is not in";
+      return "its group (" + Who(loss, "group") + "), which this user is not in";
     case IdentityPart::kSetUserId:
       return "its set-user-ID bit";
     case IdentityPart::kSetGroupId:

@@ -26,7 +26,7 @@ TEST(RunWordsTest, SayWhatFailedAndWhy) {
   Failure not_kept = Fail(PatchErrc::kNotKept, Step::kKeepAsItIs);
   not_kept.access.copy_obstacles = {CopyObstacle::kFolderClosed};
   not_kept.access.copy_would_lose = {{IdentityPart::kOwner, "root"},
-                                     {IdentityPart::kGroup, "4001"},
+                                     {IdentityPart::kGroup, "4001", false},
                                      {IdentityPart::kAttribute, "trusted.kept"}};
   not_kept.access.in_place_would_clear = {{IdentityPart::kSetUserId, {}},
                                           {IdentityPart::kCapabilities, {}}};

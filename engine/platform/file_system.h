@@ -98,6 +98,7 @@ struct Folder {
 struct FileAttribute {
   std::string name;  // "owner", "mode", "user.origin", "access rules", ...
   std::string value;
+  friend bool operator==(const FileAttribute&, const FileAttribute&) = default;
 };
 // A file's whole identity, in the order in which it is to be given to another file (on Linux
 // the owner first, since changing it clears the set-ID bits and capabilities, and the mode last).
@@ -122,7 +123,8 @@ enum class IdentityPart {
 };
 struct IdentityLoss {
   IdentityPart part;
-  std::string whose;
+  std::string whose;  // a name, or a number where `named` is false
+  bool named = true;
   friend bool operator==(const IdentityLoss&, const IdentityLoss&) = default;
 };
 
@@ -157,6 +159,9 @@ struct NewCopy {
   // Whether the copy came to exist before MakeCopy failed: a failure to fill it, rather than
   // to create it.
   bool created = false;
+  // Why what a failed MakeCopy made could not be removed again (`name` names it); none where
+  // nothing is left.
+  std::error_code left;
 };
 
 class FileSystem {

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "engine/platform/copy_name.h"
 #include "engine/platform/file_attributes_linux.h"
@@ -394,15 +395,22 @@ class LinuxFiles final : public FileSystem {
             copy.name)) {
       return error;
     }
-    copy.created = true;
-    std::error_code error;
     // A file must be without copy-on-write (btrfs +C) from its start, or it never is.
     std::uint32_t flags = 0;
     bool supported = false;
-    error = GetFlags(Fd(from), flags, supported);
+    std::error_code error = GetFlags(Fd(from), flags, supported);
     if (!error && (flags & FS_NOCOW_FL) != 0) error = SetCarriedFlags(Fd(copy.file), FS_NOCOW_FL);
-    if (!error) error = Fill(from, copy, size);
-    if (error) (void)Remove(folder, copy);
+    if (!error) {
+      copy.created = true;
+      error = Fill(from, copy, size);
+    }
+    if (error) {
+      const std::error_code left = Remove(folder, copy);
+      if (left != std::errc::no_such_file_or_directory && left != PatchErrc::kCopyReplaced) {
+        copy.left = left;
+      }
+      copy.file = File();
+    }
     return error;
   }
 
@@ -542,7 +550,8 @@ class LinuxFiles final : public FileSystem {
               if (!CannotHere(errno)) return LastError();
               in_kernel = false;
             }
-            if (!chunk) chunk.reset(new char[kChunk]);
+            if (!chunk) chunk.reset(new (std::nothrow) char[kChunk]);
+            if (!chunk) return std::make_error_code(std::errc::not_enough_memory);
             const std::span<char> part(
                 chunk.get(), static_cast<std::size_t>(std::min<std::uint64_t>(end - at, kChunk)));
             if (const std::error_code read = ReadAllAt(*this, from, at, part)) return read;

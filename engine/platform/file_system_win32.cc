@@ -278,6 +278,13 @@ std::error_code Query(const File& file, FileInfo& info) {
   return {};
 }
 
+// Deletes what a failed copy left at `path`; why it could not, where something stays.
+std::error_code DeleteLeft(const std::filesystem::path& path) {
+  if (::DeleteFileW(path.c_str())) return {};
+  const std::error_code error = LastWin32Error();
+  return error == std::errc::no_such_file_or_directory ? std::error_code() : error;
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   std::error_code Open(const std::filesystem::path& path, Target& target) override {
@@ -446,7 +453,7 @@ class Win32FileSystem final : public FileSystem {
           std::error_code failed = LastWin32Error();
           // Only an existing name was not this run's to make: anything else there is what the
           // failed copy left.
-          if (failed != std::errc::file_exists) ::DeleteFileW(to.c_str());
+          if (failed != std::errc::file_exists) copy.left = DeleteLeft(to);
           CopyEnded(false);
           if (failed.value() == ERROR_REQUEST_ABORTED) failed = PatchErrc::kInterrupted;
           return failed;
@@ -459,7 +466,7 @@ class Win32FileSystem final : public FileSystem {
         OpenIn(folder, copy.name, GENERIC_READ | GENERIC_WRITE | WRITE_DAC | DELETE,
                FILE_SHARE_READ | FILE_SHARE_DELETE, copy.file);
     if (opened) {
-      ::DeleteFileW((folder.path / copy.name).c_str());
+      copy.left = DeleteLeft(folder.path / copy.name);
       ForgetCopy();
       return opened;
     }
@@ -468,7 +475,10 @@ class Win32FileSystem final : public FileSystem {
     FileInfo made;
     std::error_code checked = Query(copy.file, made);
     if (!checked && made.size != size) checked = PatchErrc::kFileChanged;
-    if (checked) (void)Remove(folder, copy);
+    if (checked) {
+      copy.left = Remove(folder, copy);
+      copy.file = File();
+    }
     return checked;
   }
 

@@ -45,26 +45,26 @@ bool InGroup(gid_t group) {
   return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
 }
 
-// The user's name, or its number where it has none.
-std::string UserName(uid_t user) {
+// The file's owner, by name where the user has one.
+IdentityLoss Owner(uid_t user) {
   struct passwd entry;
   struct passwd* found = nullptr;
   char buffer[4096];
   if (::getpwuid_r(user, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-    return found->pw_name;
+    return {IdentityPart::kOwner, found->pw_name};
   }
-  return std::to_string(user);
+  return {IdentityPart::kOwner, std::to_string(user), false};
 }
 
-// The group's name, or its number where it has none.
-std::string GroupName(gid_t group) {
+// The file's group, by name where it has one.
+IdentityLoss Group(gid_t group) {
   struct group entry;
   struct group* found = nullptr;
   char buffer[4096];
   if (::getgrgid_r(group, &entry, buffer, sizeof(buffer), &found) == 0 && found != nullptr) {
-    return found->gr_name;
+    return {IdentityPart::kGroup, found->gr_name};
   }
-  return std::to_string(group);
+  return {IdentityPart::kGroup, std::to_string(group), false};
 }
 
 // Whether this process may set the extended attribute `name` on a file it owns.
@@ -126,11 +126,11 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
     cannot.push_back(CopyObstacle::kFolderSticky);
   }
   if (st.st_uid != user && !capabilities.Has(CAP_CHOWN)) {
-    not_kept.push_back({IdentityPart::kOwner, UserName(st.st_uid)});
+    not_kept.push_back(Owner(st.st_uid));
   }
   const gid_t new_group = (dir.st_mode & S_ISGID) != 0 ? dir.st_gid : ::getegid();
   if (st.st_gid != new_group && !capabilities.Has(CAP_CHOWN) && !InGroup(st.st_gid)) {
-    not_kept.push_back({IdentityPart::kGroup, GroupName(st.st_gid)});
+    not_kept.push_back(Group(st.st_gid));
   } else if ((st.st_mode & S_ISGID) != 0 && !capabilities.Has(CAP_FSETID) && !in_group) {
     not_kept.push_back({IdentityPart::kSetGroupId, {}});
   }

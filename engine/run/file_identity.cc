@@ -36,8 +36,18 @@ Failure GiveIdentity(FileSystem& files, const File& file, const File& copy) {
 }
 
 Failure GiveBack(FileSystem& files, const File& file, const Identity& identity) {
+  Identity now;
+  if (const std::error_code error = files.ReadIdentity(file, now)) {
+    return Fail(error, Step::kReadIdentity);
+  }
+  if (now == identity) return {};
+  // What another program gave the file meanwhile (an attribute) stays.
+  Identity wanted = identity;
+  for (const FileAttribute& attribute : now) {
+    if (!Has(identity, attribute.name)) wanted.push_back(attribute);
+  }
   std::string part;
-  if (const std::error_code error = files.SetIdentity(file, identity, part)) {
+  if (const std::error_code error = files.SetIdentity(file, wanted, part)) {
     return PartFailed(error, identity, part, Step::kReadIdentity, Step::kGiveBack, Step::kGiveBack);
   }
   return Fail(files.Flush(file), Step::kFlushFile);

@@ -20,7 +20,8 @@ namespace {
 bool CopyRefused(const Failure& failure) {
   switch (failure.step) {
     case Step::kCreateCopy:
-      return true;
+      // Not where the file itself changed meanwhile: the run stops.
+      return failure.code.category() != PatchCategory();
     case Step::kReadIdentity:
     case Step::kReadCopyIdentity:
     case Step::kRemoveFromCopy:
@@ -147,7 +148,11 @@ Failure TargetFile::Write(const Replacements& replacements) {
     }
     if (!failure) return {};
     // Whatever became of the run, its copy goes; the folder keeps no trace of it.
-    bool removed = true;
+    bool removed = !copy.left;
+    if (copy.left) {
+      failure.copy_left = copy.name;
+      failure.copy_left_reason = copy.left;
+    }
     if (copy.file.is_open()) {
       const std::error_code left = files_.Remove(folder_, copy);
       removed = !left;
