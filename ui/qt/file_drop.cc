@@ -2,6 +2,7 @@
 
 #include <QDropEvent>
 #include <QEvent>
+#include <QSysInfo>
 #include <QUrl>
 
 namespace ombrix::qt {
@@ -48,7 +49,15 @@ class FileDropFilter : public QObject {
 std::optional<QString> DroppedFilePath(const QMimeData& data) {
   const QList<QUrl> urls = data.urls();
   if (urls.isEmpty() || !urls.first().isLocalFile()) return std::nullopt;
-  const QString path = urls.first().toLocalFile();
+  const QUrl& url = urls.first();
+  // A file URI names its machine (RFC 8089): none, "localhost" and this machine's own name are
+  // this machine; a file of any other is not to be had by its path.
+  const QString host = url.host();
+  if (!host.isEmpty() && host.compare("localhost", Qt::CaseInsensitive) != 0 &&
+      host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0) {
+    return std::nullopt;
+  }
+  const QString path = url.path(QUrl::FullyDecoded);
   if (path.isEmpty()) return std::nullopt;
   return path;
 }

@@ -11,8 +11,9 @@
 
 namespace ombrix::qt {
 
-// The local path of the first URL that `data` carries, where that URL is a file: URL; else
-// none. The path is the Linux one, as the file manager that the drag came from shows it.
+// The local path of the first URL that `data` carries, where that URL is a file: URL of this
+// machine (no host, "localhost" or this machine's name); else none. The path is the Linux one,
+// as the file manager that the drag came from shows it.
 std::optional<QString> DroppedFilePath(const QMimeData& data);
 
 // Makes `window` and `box` take dragged files: a drop replaces the box's text with the file's

@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QSysInfo>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -21,6 +22,7 @@
 
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
+#include "ui/qt/file_drop.h"
 
 namespace ombrix::qt {
 namespace {
@@ -310,6 +312,27 @@ TEST_F(QtMainWindowTest, DropsOfAnythingButAFileAreRefused) {
   EXPECT_EQ(DragAndDrop(box, link), std::nullopt);
   EXPECT_EQ(DragAndDrop(&window_, text), std::nullopt);
   EXPECT_EQ(box->text(), before);
+}
+
+// A file URI's host is this machine where it is empty, "localhost" or this machine's name.
+TEST(FileDropTest, FileUrisOfThisMachineGiveTheirPathAndOthersNone) {
+  const QString here = QSysInfo::machineHostName();
+  const struct {
+    QString uri;
+    std::optional<QString> path;
+  } cases[] = {
+      {"file:///home/kari/Ombrix.exe", "/home/kari/Ombrix.exe"},
+      {"file://localhost/home/kari/Mine%20spill/%C3%98y.exe", "/home/kari/Mine spill/Øy.exe"},
+      {"file://LocalHost/home/kari/Ombrix.exe", "/home/kari/Ombrix.exe"},
+      {"file://" + here + "/home/kari/Ombrix.exe", "/home/kari/Ombrix.exe"},
+      {"file://fileserver/home/kari/Ombrix.exe", std::nullopt},
+      {"smb://localhost/share/Ombrix.exe", std::nullopt},
+  };
+  for (const auto& [uri, path] : cases) {
+    QMimeData data;
+    data.setUrls({QUrl(uri)});
+    EXPECT_EQ(DroppedFilePath(data), path) << Utf8(uri);
+  }
 }
 
 TEST_F(QtMainWindowTest, AssistiveTechnologyNamesTheBoxByItsLabelAndTheButtonByItsText) {
