@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/claim_files.h"
+
 namespace ombrix::qt {
 
 class WindowTitles {
@@ -52,16 +54,10 @@ class X11WindowTitles : public WindowTitles {
   std::unique_ptr<Connection> connection_;
 };
 
-// A folder where copies of the tool of this user take their locks.
-struct LockFolder {
-  std::filesystem::path path;
-  bool shared_between_hosts = false;  // a home folder: each host's copies lock apart
-};
-
-// The folders for the locks, in the order they are taken: $XDG_RUNTIME_DIR where it is set,
-// and "ombrix-patch" in the user's cache folder ($XDG_CACHE_HOME, else ~/.cache), made with
-// mode 0700 where it is missing. Each is used only while it is the user's own and no one else
-// may enter it, as a claim finds it.
+// The folders for the locks (LockFolders of this process's environment; the home folder of
+// the user's account where HOME is unset), the cache folders made with mode 0700 where they are
+// missing. Each is used only while it is the user's own and no one else may enter it, as a
+// claim finds it.
 std::vector<LockFolder> LockFoldersOfThisUser();
 
 // Titles claimed by copies of the tool of this user, as locks in folders of the user's own.
@@ -75,7 +71,9 @@ class LockedWindowTitles : public WindowTitles {
   // Takes an exclusive lock on a file named after the title in each folder that is the user's
   // own (opened once and checked through its descriptor, so no one can swap it), and holds
   // them until this object is destroyed; the kernel lets them go when the process ends in any
-  // way. False, holding none, when another copy holds any of them.
+  // way. Each is locked twice: with flock against Linux copies, and with a POSIX lock of its
+  // own (an open file description lock) against the Windows program under Wine, whose file
+  // locks Wine makes POSIX locks. False, holding none, when another copy holds any of them.
   bool Claim(std::string_view title) override;
   // The windows of other programs cannot be seen: the claim alone decides.
   bool Exists(std::string_view /*title*/) override { return false; }

@@ -10,25 +10,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include "ui/claim_files.h"
 #include "ui/qt/window_titles.h"
-#include "ui/startup_guard.h"
 
 namespace ombrix::qt {
 namespace {
 
-std::string Absolute(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && value[0] == '/' ? value : "";
-}
-
 std::string HomeFolder() {
-  std::string home = Absolute("HOME");
-  if (!home.empty()) return home;
   const passwd* entry = ::getpwuid(::getuid());
-  return entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/' ? entry->pw_dir
-                                                                                 : "";
+  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
 }
 
 std::string Reason(const std::string& path, const std::string& what) {
@@ -37,7 +30,7 @@ std::string Reason(const std::string& path, const std::string& what) {
 
 // The folder at `path`, opened, when it is this user's own and no one else may enter it;
 // -1, with the reason in `why`, otherwise.
-int OpenPrivateFolder(const std::filesystem::path& path, std::string& why) {
+int OpenPrivateFolder(const std::string& path, std::string& why) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd == -1) {
     why = Reason(path, std::string("cannot be opened: ") + std::strerror(errno));
@@ -65,21 +58,17 @@ std::string HostName() {
 }  // namespace
 
 std::vector<LockFolder> LockFoldersOfThisUser() {
-  std::vector<LockFolder> folders;
-  if (const std::string runtime = Absolute("XDG_RUNTIME_DIR"); !runtime.empty()) {
-    folders.push_back({runtime, false});
+  std::vector<LockFolder> folders = LockFolders([](const char* name) -> std::string {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] == '/') return value;
+    return std::string_view(name) == "HOME" ? HomeFolder() : "";
+  });
+  for (const LockFolder& folder : folders) {
+    if (!folder.shared_between_hosts) continue;
+    // Made private from the start; a folder found there is checked when a claim opens it.
+    ::mkdir(std::filesystem::path(folder.path).parent_path().c_str(), 0700);
+    ::mkdir(folder.path.c_str(), 0700);
   }
-  std::string cache = Absolute("XDG_CACHE_HOME");
-  if (cache.empty()) {
-    const std::string home = HomeFolder();
-    if (home.empty()) return folders;
-    cache = home + "/.cache";
-  }
-  // Made private from the start; a folder found there is checked when a claim opens it.
-  ::mkdir(cache.c_str(), 0700);
-  const std::string own = cache + "/ombrix-patch";
-  ::mkdir(own.c_str(), 0700);
-  folders.push_back({own, true});
   return folders;
 }
 
@@ -98,22 +87,25 @@ bool LockedWindowTitles::Claim(std::string_view title) {
   for (const LockFolder& folder : folders_) {
     const int dir = OpenPrivateFolder(folder.path, why);
     if (dir == -1) continue;
-    std::string name = ClaimName(title);
-    if (folder.shared_between_hosts) name.append("-").append(HostName());
-    name.append(".lock");
+    const std::string name = LockFileName(title, folder, HostName());
     const int fd = ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     ::close(dir);
-    if (fd != -1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (fd != -1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fcntl(fd, F_OFD_SETLK, &whole) == 0) {
       taken.push_back(fd);
       continue;
     }
     const int error = errno;
     if (fd != -1) ::close(fd);
-    if (fd != -1 && error == EWOULDBLOCK) {  // another copy holds it
+    // Another copy holds it: a Linux copy the flock, the Windows program under Wine the other.
+    if (fd != -1 && (error == EWOULDBLOCK || error == EACCES)) {
       for (const int held : taken) ::close(held);
       return false;
     }
-    why = Reason(folder.path / name, std::string("cannot be locked: ") + std::strerror(error));
+    why =
+        Reason(folder.path + "/" + name, std::string("cannot be locked: ") + std::strerror(error));
   }
   if (taken.empty() && say_when_unguarded_) {
     std::fprintf(stderr,

@@ -1,6 +1,8 @@
 // The per-user claim where no window list can be seen: copies started at the same instant, and
 // folders that another user made or owns.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,7 +51,7 @@ TEST(LockedWindowTitlesTest, OfCopiesClaimingAtTheSameInstantExactlyOneHoldsTheT
         ::close(hold[1]);
         char byte = 0;
         (void)::read(start[0], &byte, 1);
-        LockedWindowTitles titles({{folder.path()}});
+        LockedWindowTitles titles({{folder.path().string()}});
         byte = titles.Claim(kMarkedTitle) ? '1' : '0';
         (void)::write(results[1], &byte, 1);
         (void)::read(hold[0], &byte, 1);
@@ -65,11 +67,41 @@ TEST(LockedWindowTitlesTest, OfCopiesClaimingAtTheSameInstantExactlyOneHoldsTheT
     for (const int fd : {start[0], results[0], results[1], hold[0]}) ::close(fd);
     ASSERT_TRUE(claimed == "10" || claimed == "01") << "round " << round << ": " << claimed;
   }
-  LockedWindowTitles after({{folder.path()}});
+  LockedWindowTitles after({{folder.path().string()}});
   EXPECT_TRUE(after.Claim(kMarkedTitle)) << "a copy that ended left its claim behind";
-  LockedWindowTitles other({{folder.path()}});
+  LockedWindowTitles other({{folder.path().string()}});
   EXPECT_FALSE(other.Claim(kMarkedTitle));
   EXPECT_TRUE(other.Claim("[_ Ombrix 2000 _|"));
+}
+
+// The Windows program under Wine claims the same file with LockFileEx, which Wine makes a POSIX
+// lock: a copy held so keeps the Linux copy out, and lets it in once it ends.
+TEST(LockedWindowTitlesTest, PosixLockOfTheWindowsProgramUnderWineStopsTheClaim) {
+  test::TempFolder folder;
+  ::chmod(folder.path().c_str(), 0700);
+  const LockFolder runtime{folder.path().string()};
+  const std::string file = runtime.path + "/" + LockFileName(kMarkedTitle, runtime, "");
+  int held[2];
+  ASSERT_EQ(::pipe(held), 0);
+  const pid_t windows_copy = ::fork();
+  if (windows_copy == 0) {
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT, 0600);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    char byte = fd != -1 && ::fcntl(fd, F_SETLK, &whole) == 0 ? '1' : '0';
+    (void)::write(held[1], &byte, 1);
+    (void)::read(held[0], &byte, 1);  // until the test closes its end
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(held[0], &byte, 1), 1);
+  ASSERT_EQ(byte, '1');
+  EXPECT_FALSE(LockedWindowTitles({runtime}).Claim(kMarkedTitle));
+  ::kill(windows_copy, SIGKILL);
+  ::waitpid(windows_copy, nullptr, 0);
+  ::close(held[0]);
+  ::close(held[1]);
+  EXPECT_TRUE(LockedWindowTitles({runtime}).Claim(kMarkedTitle));
 }
 
 // Copies started with and without XDG_RUNTIME_DIR (su, sudo, a service) still see each other:
@@ -94,8 +126,8 @@ TEST(LockFoldersTest, ClaimHoldsEveryPrivateFolderAndPassesOverOthers) {
   ::chmod((home / "runtime").c_str(), 0755);
   LockedWindowTitles open_runtime(LockFoldersOfThisUser());
   EXPECT_TRUE(open_runtime.Claim("[_ Ombrix 2000 _|"));
-  EXPECT_FALSE(
-      LockedWindowTitles({{home / "cache" / "ombrix-patch", true}}).Claim("[_ Ombrix 2000 _|"));
+  EXPECT_FALSE(LockedWindowTitles({{(home / "cache" / "ombrix-patch").string(), true}})
+                   .Claim("[_ Ombrix 2000 _|"));
 }
 
 // Another user makes the folders the tool would use first, in a shared sticky folder: the

@@ -347,7 +347,9 @@ bool MainWindow::ClaimTitle(std::string_view title) {
     // leaves the window look-up alone to decide.
     return error != ERROR_ACCESS_DENIED;
   }
-  if (error == ERROR_ALREADY_EXISTS) {
+  // Under Wine a Linux copy of the tool claims the title in lock files of its own.
+  linux_claims_ = WineClaimsOfThisUser();
+  if (error == ERROR_ALREADY_EXISTS || !linux_claims_->Claim(title)) {
     ::CloseHandle(mutex);
     return false;
   }

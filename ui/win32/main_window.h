@@ -8,12 +8,14 @@
 #include <shellapi.h>
 
 #include <array>
+#include <memory>
 
 #include "ui/form.h"
 #include "ui/form_design.h"
 #include "ui/update_command.h"
 #include "ui/win32/accessible_name.h"
 #include "ui/win32/gdi_object.h"
+#include "ui/win32/wine_claims.h"
 
 namespace ombrix::win32 {
 
@@ -67,6 +69,7 @@ class MainWindow : public Form {
   bool shown_ = false;
   HWND focus_ = nullptr;  // the control to give the focus back on activation
   HANDLE claim_ = nullptr;
+  std::unique_ptr<WineClaims> linux_claims_;  // under Wine: the Linux copies' lock files
   std::array<HWND, kControls.size()> controls_{};
   std::array<UniqueFont, kControls.size()> fonts_;
   AccessibleName box_name_;
