@@ -23,8 +23,9 @@ OMBRIX_FUZZ_PACKAGES=(clang libclang-rt-14-dev python3)
 # linted with ansible-lint, and its role tested through ansible-playbook (with a become through
 # sudo that fails).
 OMBRIX_DEPLOY_PACKAGES=(ansible-core ansible-lint sudo)
-# Making and checking the release packages.
-OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils unzip file strip-nondeterminism)
+# Making and checking the release packages (appstream validates the window's AppStream metadata).
+OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream unzip file
+  strip-nondeterminism)
 
 ombrix_say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 

@@ -10,8 +10,8 @@ become fails for a user whom sudo asks for a password. Runs as root, and makes t
     role_test.py BIN_FOLDER WORK_FOLDER [COLLECTIONS_PATH]
 
 BIN_FOLDER holds ombrix-patch-cli and ombrix-make-target. The collection is taken from
-COLLECTIONS_PATH, else from where Ansible looks by itself (where the .deb installs it); no roles
-path is set. Exits non-zero on the first difference, saying what differed."""
+COLLECTIONS_PATH, else from where Ansible looks by itself (where the package ombrix-patch-cli
+installs it); no roles path is set. Exits non-zero on the first difference, saying what differed."""
 
 import hashlib
 import json

@@ -1,5 +1,3 @@
-#!/usr/bin/python
-# -*- coding: utf-8 -*-
 # Copyright: 2026 The Ombrix Norwegian Language Patch developers (see LICENSE)
 
 DOCUMENTATION = r"""
