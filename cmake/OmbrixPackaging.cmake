@@ -1,7 +1,9 @@
 # The release packages, made by CPack: for Windows a ZIP with the two programs and a short
-# README in plain text; for Linux a .deb with both programs, the menu entry, the icons, the
-# manual pages, the Debian documents and the Ansible collection, installed under /usr. The
-# version is the project's.
+# README in plain text; for Linux two .debs from one source, installed under /usr: ombrix-patch-cli
+# (component `console`: the console program, its manual page and the Ansible collection, with no
+# graphical library) and ombrix-patch (component `desktop`: the window, its manual page, menu
+# entry, icons and AppStream metadata), which depends on the first. Each holds the Debian
+# documents. The version is the project's.
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(generated ${PROJECT_BINARY_DIR}/packaging)
 
@@ -32,7 +34,7 @@ function(ombrix_ansible_collection)
     COMMAND ${CMAKE_COMMAND} -E chdir ${unpacked} ${CMAKE_COMMAND} -E tar xzf ${tarball}
     DEPENDS ${sources} ${epoch} ${PROJECT_SOURCE_DIR}/scripts/build-collection VERBATIM)
   add_custom_target(ansible_collection ALL DEPENDS ${tarball})
-  install(DIRECTORY ${unpacked}/ DESTINATION
+  install(DIRECTORY ${unpacked}/ COMPONENT console DESTINATION
           ${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collections/ombrix/language_patch)
 endfunction()
 
@@ -47,6 +49,7 @@ if(WIN32)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ombrix-patch-${PROJECT_VERSION}-win32)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Norwegian language patch for Ombrix 2000")
 else()
   # Whoever makes the packages names themselves as the maintainer, "Name <address>", in the
   # .deb, its copyright file and its changelog (scripts/package sets it from OMBRIX_MAINTAINER).
@@ -71,16 +74,25 @@ else()
     list(APPEND outputs ${generated}/${file}.gz)
   endforeach()
   add_custom_target(package_documents ALL DEPENDS ${outputs})
-  install(FILES ${generated}/ombrix-patch.1.gz ${generated}/ombrix-patch-cli.1.gz
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${generated}/ombrix-patch-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT console)
+  install(FILES ${generated}/ombrix-patch.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT desktop)
   install(FILES ${generated}/copyright ${generated}/changelog.gz
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ombrix-patch)
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ombrix-patch-cli COMPONENT console)
+  install(FILES ${generated}/copyright ${generated}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ombrix-patch COMPONENT desktop)
+  # What software centres show of the window (AppStream), named by its component ID.
+  install(FILES ${packaging}/io.github.ombrix.ombrix_patch.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT desktop)
 
   if(OMBRIX_ANSIBLE_COLLECTION)
     ombrix_ansible_collection()
   endif()
 
   set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL console desktop)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -88,26 +100,49 @@ else()
   if(OMBRIX_MAINTAINER)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OMBRIX_MAINTAINER}")
   endif()
-  # The long description; CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY above it.
-  string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  # The libraries each program needs, found by dpkg-shlibdeps: the C and C++ libraries for the
+  # console program, Qt and xcb besides for the window.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Both packages come from the source ombrix-patch, and share its version.
+  set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME ombrix-patch-cli)
+  set(CPACK_DEBIAN_CONSOLE_PACKAGE_SOURCE ombrix-patch)
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME ombrix-patch)
+  # The window depends on the console program of the same version, which earlier versions of
+  # ombrix-patch held: installing the new ombrix-patch keeps the console program and the
+  # collection, and ombrix-patch-cli takes their files over from an ombrix-patch before 1.1.0.
+  set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+  set(CPACK_COMPONENT_DESKTOP_DEPENDS console)
+  set(CPACK_DEBIAN_CONSOLE_PACKAGE_BREAKS "ombrix-patch (<< 1.1.0)")
+  set(CPACK_DEBIAN_CONSOLE_PACKAGE_REPLACES "ombrix-patch (<< 1.1.0)")
+  set(CPACK_DEBIAN_CONSOLE_PACKAGE_SUGGESTS "wine, ansible-core | ansible")
+  # The window's fonts where they are missing, and Qt's Wayland platform for a desktop with no X
+  # server at all.
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS "fonts-liberation, qt6-wayland")
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS wine)
+  # Each description's first line is its package's summary. (CPack would put
+  # CPACK_PACKAGE_DESCRIPTION_SUMMARY above both unless it is CPack's default, which it
+  # therefore is here.)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
+  set(about
     "Turns three English texts inside the Ombrix 2000 executable, as installed\n"
     "in a Wine prefix, into Norwegian: all or nothing, with the file's length\n"
     "unchanged and the file replaced in one atomic step.\n"
-    ".\n"
-    "ombrix-patch is the window for a user at a desk; ombrix-patch-cli patches,\n"
-    "checks or restores files unattended, for administrators and their\n"
-    "deployment tools; the Ansible collection ombrix.language_patch, which\n"
-    "ansible-playbook finds as installed, rolls it out.")
-  # The Qt and C libraries, found by dpkg-shlibdeps; the window's fonts where they are missing,
-  # and Qt's Wayland platform for a desktop with no X server at all.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt6-wayland")
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, ansible-core | ansible")
+    ".\n")
+  string(CONCAT CPACK_DEBIAN_CONSOLE_DESCRIPTION
+    "Norwegian language patch for Ombrix 2000 - console program\n" ${about}
+    "This package holds ombrix-patch-cli, which patches, checks or restores\n"
+    "files unattended, for administrators and their deployment tools, and the\n"
+    "Ansible collection ombrix.language_patch, which ansible-playbook finds as\n"
+    "installed and which rolls the patch out. It needs no graphical library.")
+  string(CONCAT CPACK_DEBIAN_DESKTOP_DESCRIPTION
+    "Norwegian language patch for Ombrix 2000 - window\n" ${about}
+    "This package holds ombrix-patch, the window for a user at a desk (Qt 6,\n"
+    "on X11 or Wayland), with its menu entry and icons. The console program\n"
+    "comes with it, in the package ombrix-patch-cli.")
 endif()
 
 set(CPACK_PACKAGE_NAME ombrix-patch)
 set(CPACK_PACKAGE_VENDOR "Ombrix Norwegian Language Patch")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Norwegian language patch for Ombrix 2000")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)

@@ -20,10 +20,12 @@ OMBRIX_BENCH_PACKAGES=(libbenchmark-dev python3 time bbe perl linux-perf)
 # The fuzzer: clang with libFuzzer's runtime.
 OMBRIX_FUZZ_PACKAGES=(clang libclang-rt-14-dev python3)
 # Rolling the patch out: the Ansible collection is built with ansible-galaxy (for the .deb too),
-# linted with ansible-lint, and its role tested through ansible-playbook.
-OMBRIX_DEPLOY_PACKAGES=(ansible-core ansible-lint)
-# Making and checking the release packages.
-OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils unzip file strip-nondeterminism)
+# linted with ansible-lint, and its role tested through ansible-playbook (with a become through
+# sudo that fails).
+OMBRIX_DEPLOY_PACKAGES=(ansible-core ansible-lint sudo)
+# Making and checking the release packages (appstream validates the window's AppStream metadata).
+OMBRIX_PACKAGING_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream unzip file
+  strip-nondeterminism)
 
 ombrix_say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 
