@@ -1,6 +1,8 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <string_view>
 
 #include "frontend/path_text.h"
@@ -18,7 +20,7 @@ constexpr std::string_view kFilesFrom = "--files-from";
 }  // namespace
 
 std::optional<std::string> ParseCommandLine(const std::vector<std::filesystem::path>& arguments,
-                                            CommandLine& command) {
+                                            CommandLine& command, bool slash_switches) {
   // After a "--" of its own (not the FILE of --files-from) every argument is a PATH, as given.
   std::vector<std::string> texts;
   std::size_t options_end = arguments.size();
@@ -28,11 +30,29 @@ std::optional<std::string> ParseCommandLine(const std::vector<std::filesystem::p
       options_end = i;
       break;
     }
+    const bool value = i > 0 && texts.back() == kFilesFrom;
+    if (slash_switches && !value && text.size() > 1 && text[0] == '/' &&
+        text.find_first_of("/\\", 1) == std::string::npos) {
+      std::string name = text.substr(1);
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      constexpr std::string_view kLongNames[] = {"check", "restore", "json",    "quiet",
+                                                 "null",  "help",    "version", "files-from"};
+      if (name == "?" || name == "h") {
+        text = "-h";
+      } else if (std::find(std::begin(kLongNames), std::end(kLongNames), name) !=
+                 std::end(kLongNames)) {
+        text = "--" + name;
+      } else {
+        return "unknown switch '" + text + "'";
+      }
+    }
     texts.push_back(std::move(text));
   }
 
   CLI::App app;
   app.set_help_flag();  // the program writes its own help
+  // Slashes were read above; CLI11's own reading of them would take every path for a switch.
+  app.allow_windows_style_options(false);
   std::vector<std::string> paths;
   std::vector<std::string> lists;
   app.add_flag_callback("-h,--help", [] { throw Stop{CommandLine::Action::kHelp}; })

@@ -26,10 +26,21 @@ struct CommandLine {
   std::vector<Source> sources;  // in the order given
 };
 
+// Whether switches may also be written as Windows administrators write them: /check, /?, /h.
+#ifdef _WIN32
+inline constexpr bool kSlashSwitches = true;
+#else
+inline constexpr bool kSlashSwitches = false;
+#endif
+
 // Reads `arguments` (without the program's name) into `command`. Returns what is wrong with them,
-// in words, or nothing. --help and --version end the reading where they stand.
+// in words, or nothing. --help and --version end the reading where they stand. With
+// `slash_switches`, an argument that is a slash and one word with no further separator is a
+// switch (/check, /json, /?, /h; any letter case), and one that names no option is wrong; a path
+// with a further separator (/Games/Ombrix.exe, /) stays a path.
 std::optional<std::string> ParseCommandLine(const std::vector<std::filesystem::path>& arguments,
-                                            CommandLine& command);
+                                            CommandLine& command,
+                                            bool slash_switches = kSlashSwitches);
 
 }  // namespace ombrix
 

@@ -35,7 +35,8 @@ constexpr std::string_view kHelp =
     "unchanged with a sentence that says why.\n"
     "\n"
     "  --check            only read each PATH and say whether it is as wanted, or what a\n"
-    "                     run would do, and where each text lies; never writes\n"
+    "                     run would do; never writes (--json also says where each\n"
+    "                     text lies)\n"
     "  --restore          want the English texts back (undoes a patch, whole or in part)\n"
     "  --json             report each PATH as one line of JSON on standard output\n"
     "  -q, --quiet        print nothing on standard output; errors still go to standard\n"
@@ -143,7 +144,9 @@ int RunConsoleProgram(const std::vector<std::filesystem::path>& arguments, std::
   int status = kCliAsWanted;
   for (std::size_t i = 0; i < targets.size(); ++i) {
     const std::filesystem::path& typed = targets[i];
-    const TargetReport report = ReportTarget(TargetPath(typed), command.task, files);
+    TargetReport report = ReportTarget(TargetPath(typed), command.task, files);
+    if (report.result == Result::kInvalidPath)
+      report.message += TerminalText(WhereLookedFor(typed));
     const int target_status = StatusOf(report.result);
     const bool failed = target_status > kCliWouldChange;
     if (failed) err << kProgram << ": " << PlainReport(typed, report) << "\n" << std::flush;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "cli/path_list.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
@@ -131,25 +132,15 @@ TEST_F(ConsoleProgramTest, CheckTellsTheKindsApartWhereTheTextsAreAndWritesNothi
   WriteBytes(other, test::Filler(4096));
   const auto written = std::filesystem::last_write_time(target_);
 
-  EXPECT_EQ(Run({"--check", target_}), kCliWouldChange);
-  EXPECT_THAT(out_.str(),
-              StartsWith(Line(target_, "would be patched: it holds the three English texts")));
-  EXPECT_THAT(out_.str(), HasSubstr("  1. English \"Work with Submitted Jobs\" at byte " +
-                                    std::to_string(sample_.replacements[0].offset) +
-                                    "; Norwegian \"Arbeide med jobber som er sendt\" not found\n"));
+  // One line for each PATH, as `while read` loops take them; where the texts lie is in --json.
+  EXPECT_EQ(Run({"--check", target_, patched}), kCliWouldChange);
+  EXPECT_EQ(out_.str(), Line(target_, "would be patched: it holds the three English texts") +
+                            Line(patched, "already patched: nothing to do"));
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
   EXPECT_EQ(std::filesystem::last_write_time(target_), written);
 
-  EXPECT_EQ(Run({patched, "--check"}), kCliAsWanted);
-  EXPECT_THAT(out_.str(), StartsWith(Line(patched, "already patched: nothing to do")));
-  EXPECT_THAT(out_.str(), HasSubstr("3. English \"English\" not found; Norwegian \"Norwegian\" at "
-                                    "byte " +
-                                    std::to_string(sample_.replacements[2].offset) + "\n"));
   EXPECT_EQ(Run({"--check", other}), kCliNotExpected);
-  EXPECT_THAT(err_.str(), StartsWith(ErrorLine(other,
-                                               "not the expected program: none of the "
-                                               "texts is there")));
-  EXPECT_THAT(err_.str(), HasSubstr("  2. English \"Display Module Source\" not found"));
+  EXPECT_EQ(err_.str(), ErrorLine(other, "not the expected program: none of the texts is there"));
 
   std::string half = sample_.patched;
   test::Place(half, sample_.replacements[1].offset, test::EnglishImage(1));
@@ -355,6 +346,43 @@ TEST(PathListTest, KeepsBlanksAndWithNullLineEnds) {
   EXPECT_EQ(SplitPathList("", true), Paths{});
 }
 
+// Lists as Windows tools write them: a UTF-8 mark (PowerShell 5.1, Notepad), UTF-16 with its
+// mark either way round (PowerShell's default), with line ends or zero bytes between the names.
+TEST(PathListTest, ByteOrderMarksSayTheEncodingAndAreNoPartOfAName) {
+  using Paths = std::vector<std::filesystem::path>;
+  const auto utf16 = [](std::u16string_view text, bool big_endian) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+      const char high = static_cast<char>(unit >> 8);
+      const char low = static_cast<char>(unit & 0xFF);
+      bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+  };
+  const Paths two = {PathFromUtf8("C:\\Programfiler\\\xC3\x98y.exe"), "b.exe"};
+  const struct {
+    std::string list;
+    bool null;
+    Paths paths;
+  } cases[] = {
+      {"\xEF\xBB\xBF"
+       "C:\\Programfiler\\\xC3\x98y.exe\r\nb.exe\r\n",
+       false, two},
+      {utf16(u"C:\\Programfiler\\\u00D8y.exe\r\nb.exe", false), false, two},
+      {utf16(u"C:\\Programfiler\\\u00D8y.exe\r\nb.exe\r\n", true), false, two},
+      {utf16(std::u16string(u"C:\\Programfiler\\\u00D8y.exe") + u'\0' + u"b.exe", false), true,
+       two},
+      {utf16(u"\U0001F600.exe", false), false, {PathFromUtf8("\xF0\x9F\x98\x80.exe")}},
+      {"\xEF\xBB", false, {PathFromListText("\xEF\xBB")}},
+  };
+  for (const auto& [list, null, paths] : cases) {
+    std::istringstream in(list);
+    Paths read;
+    ASSERT_TRUE(ReadPathList(in, null, read));
+    EXPECT_EQ(read, paths) << Utf8(list);
+  }
+}
+
 // The lists' paths go in the order given, among the PATHs, from a file or standard input.
 TEST_F(ConsoleProgramTest, PathListsAreTakenInOrderFromFilesAndStandardInput) {
   const std::filesystem::path blanks = folder_ / " two  blanks .exe";
@@ -431,7 +459,84 @@ TEST_F(ConsoleProgramTest, JsonOfANameThatIsNotUtf8IsStillJson) {
   EXPECT_EQ(Run({"--json", "--check", latin}), kCliWouldChange);
   EXPECT_EQ(nlohmann::json::parse(out_.str())["path"], Utf8(folder_ / "bl\xEF\xBF\xBD.exe"));
 }
+
+// A Windows path that names no file says in which Wine prefix it was looked for: a roll-out
+// that runs as the wrong user looks in the wrong one.
+TEST_F(ConsoleProgramTest, WindowsPathThatNamesNoFileSaysWhichPrefixWasSearched) {
+  const char* before = std::getenv("WINEPREFIX");
+  const std::string saved = before != nullptr ? before : "";
+  ::setenv("WINEPREFIX", (folder_ / "prefix").c_str(), 1);
+  EXPECT_EQ(Run({"C:\\Programfiler\\Ombrix\\Ombrix.exe"}), kCliInvalidPath);
+  before != nullptr ? ::setenv("WINEPREFIX", saved.c_str(), 1) : ::unsetenv("WINEPREFIX");
+  EXPECT_THAT(err_.str(),
+              HasSubstr("(looked for in the Wine prefix " + Utf8(folder_ / "prefix") + ")\n"));
+}
 #endif
+
+#ifndef _WIN32
+// Two runs on one file at once: the one whose copy lost the race finds the file as wanted and
+// says so with status 0; a file another program made otherwise is still an error. (Windows
+// lets no other program rename over a file a run holds open.)
+TEST_F(ConsoleProgramTest, RunThatAnotherRunOvertookSucceedsAndOtherChangesStayErrors) {
+  const struct {
+    std::string meanwhile;  // what the other program leaves while this run flushes its copy
+    int status;
+    std::string words;
+  } cases[] = {
+      {sample_.patched, kCliAsWanted,
+       "already patched: another run patched it while this one worked; this one changed nothing"},
+      {sample_.unpatched + "x", kCliRunError,
+       "error: Could not replace the file with the new copy"},
+  };
+  for (const auto& [meanwhile, status, words] : cases) {
+    WriteBytes(target_, sample_.unpatched);
+    bool done = false;
+    files_.fails = [&](test::FileCall call) {
+      if (call == "Flush" && !done) {
+        done = true;
+        const std::filesystem::path other = folder_ / "other.new";
+        WriteBytes(other, meanwhile);
+        std::filesystem::rename(other, target_);
+      }
+      return false;
+    };
+    EXPECT_EQ(Run({target_}), status) << words;
+    EXPECT_THAT(out_.str() + err_.str(), HasSubstr(words));
+    EXPECT_TRUE(SameBytes(ReadBytes(target_), meanwhile));
+  }
+}
+#endif
+
+// Switches as Windows administrators write them, where the platform takes them.
+TEST(CommandLineTest, SlashSwitchesAreOptionsAndPathsWithSeparatorsStayPaths) {
+  const struct {
+    std::vector<std::filesystem::path> arguments;
+    std::optional<std::string> problem;
+    bool check;
+    std::size_t paths;
+  } cases[] = {
+      {{"/check", "C:\\Programfiler\\Ombrix\\Ombrix.exe"}, std::nullopt, true, 1},
+      {{"/CHECK", "/json", "/Games/Ombrix/Ombrix.exe", "/"}, std::nullopt, true, 2},
+      {{"/chek", "C:\\Ombrix.exe"}, "unknown switch '/chek'", false, 0},
+      {{"a.exe", "/x"}, "unknown switch '/x'", false, 0},
+      {{"--", "/x"}, std::nullopt, false, 1},
+      {{"/files-from", "/list"}, std::nullopt, false, 1},
+  };
+  for (const auto& [arguments, problem, check, paths] : cases) {
+    CommandLine command;
+    EXPECT_EQ(ParseCommandLine(arguments, command, true), problem) << Utf8(arguments[0]);
+    EXPECT_EQ(command.task.check, check) << Utf8(arguments[0]);
+    if (!problem) {
+      EXPECT_EQ(command.sources.size(), paths) << Utf8(arguments[0]);
+    }
+  }
+  CommandLine help;
+  EXPECT_EQ(ParseCommandLine({"/?"}, help, true), std::nullopt);
+  EXPECT_EQ(help.action, CommandLine::Action::kHelp);
+  CommandLine on_linux;
+  EXPECT_EQ(ParseCommandLine({"/check"}, on_linux, false), std::nullopt) << "a path on Linux";
+  EXPECT_FALSE(on_linux.task.check);
+}
 
 TEST_F(ConsoleProgramTest, HelpAndVersion) {
   EXPECT_EQ(Run({"-h"}), kCliAsWanted);

@@ -7,7 +7,6 @@
 
 #include "cli/exit_status.h"
 #include "cli/terminal_text.h"
-#include "engine/search/patch_table.h"
 #include "frontend/path_text.h"
 
 namespace ombrix {
@@ -29,32 +28,10 @@ std::string_view StateName(TargetKind kind) {
   return "unknown";
 }
 
-// A text of the table without the blanks around it: "Work with Submitted Jobs".
-std::string_view Words(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-std::string Found(std::string_view language, std::string_view text,
-                  const std::optional<std::uint64_t>& offset) {
-  std::string line = std::string(language) + " \"" + std::string(Words(text)) + "\" ";
-  return line + (offset ? "at byte " + std::to_string(*offset) : "not found");
-}
-
 }  // namespace
 
 std::string PlainReport(const std::filesystem::path& typed, const TargetReport& report) {
-  std::string text = TerminalText(Utf8(typed)) + ": " + report.message;
-  if (report.outcome == "checked") {
-    for (std::size_t i = 0; i < report.check->pairs.size(); ++i) {
-      const PairFound& found = report.check->pairs[i];
-      text += "\n  " + std::to_string(i + 1) + ". " +
-              Found("English", PatchTable[i].english, found.english) + "; " +
-              Found("Norwegian", PatchTable[i].norwegian, found.norwegian);
-    }
-  }
-  return text;
+  return TerminalText(Utf8(typed)) + ": " + report.message;
 }
 
 std::string JsonReport(const std::filesystem::path& typed, const TargetReport& report) {

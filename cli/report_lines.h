@@ -1,5 +1,5 @@
-// The report of one target as the console program writes it: a line of text (with, after a
-// check, a line for each text saying where it lies), or one line of JSON.
+// The report of one target as the console program writes it: one line of text, or one line of
+// JSON (which also says where each text lies).
 #ifndef OMBRIX_CLI_REPORT_LINES_H_
 #define OMBRIX_CLI_REPORT_LINES_H_
 

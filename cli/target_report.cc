@@ -1,7 +1,9 @@
 #include "cli/target_report.h"
 
 #include <array>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "cli/exit_status.h"
 #include "engine/run/patch_run.h"
@@ -95,6 +97,22 @@ TargetReport Judge(const TargetCheck& check, const Task& task) {
   return Make(Result::kNotExpected, outcome, WhyNotExpected(check));
 }
 
+// Whether the file is as `task` wants it: patched, or with --restore all English.
+bool AsWanted(const TargetCheck& check, const Task& task) {
+  return task.restore ? check.kind == TargetKind::kUnpatched && !check.restorable
+                      : check.kind == TargetKind::kPatched;
+}
+
+// Whether a failure may be another run's doing on the same file: the file changed or was
+// replaced (by a copy renamed over it), or it is being written in place.
+bool ByAnotherRun(std::error_code error) {
+  return error == PatchErrc::kFileChanged || error == PatchErrc::kFileRemoved ||
+         error == PatchErrc::kLocked;
+}
+
+// How often a run that found the file locked by another looks again, 50 ms apart.
+constexpr int kLockedWaits = 40;
+
 TargetReport InvalidPath(const std::filesystem::path& path, FileSystem& files) {
   const std::error_code reason = WhyNotATarget(files, path);
   return Make(Result::kInvalidPath, "invalid_path",
@@ -147,7 +165,25 @@ TargetReport ReportTarget(const std::filesystem::path& path, const Task& task, F
     // What the file holds now is read again: a run stopped part way says whether --restore
     // would make it whole, and the JSON report has its state.
     const bool partly = error.target() == TargetState::kMayBeDamaged;
-    const std::optional<TargetCheck> check = ReadState(path, files);
+    std::optional<TargetCheck> check = ReadState(path, files);
+    if (!task.check && !partly && ByAnotherRun(error.code())) {
+      // Runs on one file at once: another one may have made it as wanted meanwhile, or be
+      // writing it in place still (it holds the lock for milliseconds).
+      for (int wait = 0; error.code() == PatchErrc::kLocked && check && !AsWanted(*check, task) &&
+                         wait < kLockedWaits;
+           ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        check = ReadState(path, files);
+      }
+      if (check && AsWanted(*check, task)) {
+        TargetReport report =
+            Make(task.restore ? Result::kAlreadyEnglish : Result::kAlreadyPatched, "error",
+                 std::string(task.restore ? "another run restored it" : "another run patched it") +
+                     " while this one worked; this one changed nothing");
+        report.check = check;
+        return report;
+      }
+    }
     TargetReport report = Make(
         partly ? Result::kPartlyPatched : Result::kError, "error",
         RunErrorSentence(error, check ? std::optional<bool>(check->restorable) : std::nullopt));

@@ -17,6 +17,11 @@ std::string Utf8(const std::filesystem::path& path);
 // taken as they are; on Windows bytes that are not UTF-8 become U+FFFD.
 std::filesystem::path PathFromUtf8(std::string_view text);
 
+// The path a line of a list without a byte-order mark spells. On Linux its bytes, as they are.
+// On Windows UTF-8 where it is UTF-8, else the console's code page (as `dir /b > list` writes
+// it); bytes that neither reads are kept as escapes (\xE5), so the name is shown, not lost.
+std::filesystem::path PathFromListText(std::string_view text);
+
 }  // namespace ombrix
 
 #endif  // OMBRIX_FRONTEND_PATH_TEXT_H_

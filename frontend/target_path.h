@@ -5,12 +5,17 @@
 #define OMBRIX_FRONTEND_TARGET_PATH_H_
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace ombrix {
 
 // The file `typed` names (a command line's argument, a window's text, a line of a list).
 std::filesystem::path TargetPath(const std::filesystem::path& typed);
+
+// Where `typed` was looked for, where that is not plain, for a report that it is no file:
+// " (looked for in the Wine prefix /home/kari/.wine)"; nothing where the path is used as typed.
+std::string WhereLookedFor(const std::filesystem::path& typed);
 
 // What a help text says of the paths this platform reads otherwise than as typed: a paragraph
 // that begins with an empty line, or nothing where there are none.

@@ -8,11 +8,6 @@
 namespace ombrix {
 namespace {
 
-bool StartsWithDrive(std::string_view typed) {
-  return typed.size() >= 2 && typed[1] == ':' &&
-         ((typed[0] >= 'A' && typed[0] <= 'Z') || (typed[0] >= 'a' && typed[0] <= 'z'));
-}
-
 // Folds the letters Windows file names use most to lower case: ASCII and the Latin-1 letters
 // (Æ, Ø, Å and their kin), in UTF-8. Other characters are kept as they are.
 std::string Folded(std::string_view name) {
@@ -53,6 +48,11 @@ std::filesystem::path Child(const std::filesystem::path& folder, const std::stri
 }
 
 }  // namespace
+
+bool StartsWithDrive(std::string_view typed) {
+  return typed.size() >= 2 && typed[1] == ':' &&
+         ((typed[0] >= 'A' && typed[0] <= 'Z') || (typed[0] >= 'a' && typed[0] <= 'z'));
+}
 
 std::filesystem::path WinePrefix() {
   if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {

@@ -9,6 +9,9 @@
 
 namespace ombrix {
 
+// Whether `typed` begins with a drive letter and a colon ("C:").
+bool StartsWithDrive(std::string_view typed);
+
 // The Wine prefix of this user: $WINEPREFIX, else ~/.wine.
 std::filesystem::path WinePrefix();
 
