@@ -6,6 +6,12 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "cli/command_line.h"
 #include "cli/path_list.h"
@@ -458,6 +464,34 @@ TEST_F(ConsoleProgramTest, JsonOfANameThatIsNotUtf8IsStillJson) {
   WriteBytes(latin, sample_.unpatched);
   EXPECT_EQ(Run({"--json", "--check", latin}), kCliWouldChange);
   EXPECT_EQ(nlohmann::json::parse(out_.str())["path"], Utf8(folder_ / "bl\xEF\xBF\xBD.exe"));
+}
+
+// A file that another program holds a write lease on is there, only busy: an error of the run
+// (try again), not an invalid path (nothing to do here).
+TEST_F(ConsoleProgramTest, FileUnderAnotherProgramsLeaseIsBusyNotInvalid) {
+  WriteBytes(target_, sample_.unpatched);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::signal(SIGIO, SIG_IGN);  // told of every open that would break the lease
+    const int fd = ::open(target_.c_str(), O_RDWR);
+    const char byte = fd != -1 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0 ? '1' : '0';
+    (void)::write(ready[1], &byte, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  const int status = byte == '1' ? Run({target_}) : -1;
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  if (byte != '1') GTEST_SKIP() << "no lease on this file system";
+  EXPECT_EQ(status, kCliRunError);
+  EXPECT_THAT(err_.str(), HasSubstr("because another program holds it"));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
 }
 
 // A Windows path that names no file says in which Wine prefix it was looked for: a roll-out

@@ -45,7 +45,7 @@ std::string JsonReport(const std::filesystem::path& typed, const TargetReport& r
   Json offsets;
   if (report.check) {
     state = StateName(report.check->kind);
-    restorable = report.check->restorable;
+    restorable = RestoreWouldComplete(*report.check);
     offsets = Json::array();
     for (const PairFound& found : report.check->pairs) {
       offsets.push_back(

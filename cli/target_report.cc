@@ -55,6 +55,11 @@ std::string WhyNotExpected(const TargetCheck& check) {
 }
 
 std::string PartlyPatched(const TargetCheck& check) {
+  if (check.restorable && check.blocked) {
+    return "some texts are Norwegian and some English; 'ombrix-patch-cli --restore' would make "
+           "it whole again, but this user could not change it: " +
+           FailureReason(check.blocked);
+  }
   if (check.restorable) {
     return "some texts are Norwegian and some English; 'ombrix-patch-cli --restore' makes it "
            "whole again, then it can be patched";
@@ -115,6 +120,14 @@ constexpr int kLockedWaits = 40;
 
 TargetReport InvalidPath(const std::filesystem::path& path, FileSystem& files) {
   const std::error_code reason = WhyNotATarget(files, path);
+  // A file that another program holds (a lease, a lock, a sharing mode that keeps readers
+  // out) is there, only busy: a run that stops on it is an error to try again, not a path to
+  // give up on.
+  if (reason == std::errc::resource_unavailable_try_again || InUse(reason)) {
+    return Make(Result::kError, "invalid_path",
+                "Could not open the file for reading, because another program holds it: " +
+                    ReasonText(reason) + ". The file was left unchanged.");
+  }
   return Make(Result::kInvalidPath, "invalid_path",
               reason ? ReasonText(reason) : "it did not open as a regular file");
 }
@@ -184,9 +197,10 @@ TargetReport ReportTarget(const std::filesystem::path& path, const Task& task, F
         return report;
       }
     }
-    TargetReport report = Make(
-        partly ? Result::kPartlyPatched : Result::kError, "error",
-        RunErrorSentence(error, check ? std::optional<bool>(check->restorable) : std::nullopt));
+    TargetReport report =
+        Make(partly ? Result::kPartlyPatched : Result::kError, "error",
+             RunErrorSentence(
+                 error, check ? std::optional<bool>(RestoreWouldComplete(*check)) : std::nullopt));
     report.check = check;
     return report;
   } catch (const std::exception& error) {

@@ -51,6 +51,12 @@ struct TargetReport {
   std::optional<TargetCheck> check;
 };
 
+// Whether --restore would complete on a file that holds `check`: its texts allow it, and this
+// user may write it.
+inline bool RestoreWouldComplete(const TargetCheck& check) {
+  return check.restorable && !check.blocked;
+}
+
 // Runs or checks the file at `path` (already turned into a target) as `task` says, through
 // `files`. Never throws.
 TargetReport ReportTarget(const std::filesystem::path& path, const Task& task, FileSystem& files);

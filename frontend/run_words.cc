@@ -137,6 +137,8 @@ std::string StepWords(const Failure& failure) {
       return "give the file back its " + failure.detail + " after writing it in place";
     case Step::kFlushFile:
       return "flush the file to the disk";
+    case Step::kStillNamed:
+      return "keep the patch at the file's path";
   }
   return "patch the file";
 }
@@ -162,6 +164,10 @@ std::string Reason(const std::exception& error) {
 
 std::string Consequence(const std::exception& error, std::optional<bool> restorable) {
   const auto* patch_error = dynamic_cast<const PatchError*>(&error);
+  if (patch_error != nullptr && patch_error->step() == Step::kStillNamed) {
+    return "This run patched the file it had opened, which is no longer at the path; the file "
+           "there now is not patched.";
+  }
   if (patch_error != nullptr && (patch_error->code() == PatchErrc::kFileChanged ||
                                  patch_error->code() == PatchErrc::kFileRemoved)) {
     return "This run changed nothing; what the other program did stands.";
@@ -206,6 +212,8 @@ std::string ReasonText(std::error_code error) {
       return "the program was told to end";
     case PatchErrc::kLocked:
       return "another program is writing it (it holds a lock on the file)";
+    case PatchErrc::kDeleted:
+      return "the file has no name any more (it was deleted), so there is none to patch it under";
   }
   return error.message();
 }

@@ -34,6 +34,8 @@ class Category : public std::error_category {
         return "interrupted";
       case PatchErrc::kLocked:
         return "locked";
+      case PatchErrc::kDeleted:
+        return "deleted";
     }
     return "unknown";
   }

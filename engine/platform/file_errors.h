@@ -21,6 +21,7 @@ enum class PatchErrc {
   kNotKept,          // the run could not keep the file's owner, group, permissions, attributes
   kInterrupted,      // the program was told to end (Ctrl+C) while the run worked
   kLocked,           // another program holds a lock on the file (another run writing it)
+  kDeleted,          // the file has no name any more (deleted while open): nothing to replace
 };
 const std::error_category& PatchCategory();
 std::error_code make_error_code(PatchErrc error);

@@ -33,6 +33,10 @@ std::error_code CompareWithOpened(const Target& target, std::error_code looked,
   if (looked == std::errc::no_such_file_or_directory) return PatchErrc::kFileRemoved;
   if (looked) return looked;
   const FileInfo& before = target.info;
+  if (target.written_by_run) {
+    const bool named = now.is_regular && now.device == before.device && now.index == before.index;
+    return named ? std::error_code() : make_error_code(PatchErrc::kFileChanged);
+  }
   const bool same = now.is_regular && now.device == before.device && now.index == before.index &&
                     now.size == before.size && now.modified == before.modified &&
                     now.changed == before.changed;

@@ -80,6 +80,8 @@ struct Target {
   FileInfo info;
   File watch;            // tells of writes by any program, where the platform can (inotify)
   bool written = false;  // a write by another program was seen; stays so
+  // The run wrote the file in place itself: only whether its name still holds it counts.
+  bool written_by_run = false;
 };
 
 // The folder that holds a target's own name (symbolic links followed), open for the whole run,

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -78,6 +79,9 @@ Named NameOf(int folder, const std::filesystem::path& name, int fd) {
   if (::fstat(fd, &it) != 0 || !SameInode(there, it)) return Named::kOther;
   return Named::kIt;
 }
+
+// The links the folder's look-up follows at the most, as the kernel does (ELOOP).
+constexpr int kMaxLinks = 40;
 
 // Reads and writes move at most this much at a time (Linux moves at most 2 GiB - 4 KiB).
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
@@ -228,23 +232,48 @@ class LinuxFiles final : public FileSystem {
 
   std::error_code OpenFolder(const std::filesystem::path& path, const File& file,
                              Folder& folder) override {
-    std::filesystem::path own = path;
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
-      return errno == ENOENT ? make_error_code(PatchErrc::kFileRemoved) : LastError();
-    }
-    if (S_ISLNK(st.st_mode)) {
-      const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
-                                                             &std::free);
-      if (!real) return errno == ENOENT ? make_error_code(PatchErrc::kFileRemoved) : LastError();
-      own = real.get();
-    }
-    folder.path = own.parent_path().empty() ? "." : own.parent_path();
-    folder.name = own.filename();
+    // A file that lost its last name (deleted, yet open, as /proc/self/fd/N shows it) has no
+    // folder to be replaced in.
+    struct stat it;
+    if (::fstat(Fd(file), &it) != 0) return LastError();
+    if (it.st_nlink == 0) return PatchErrc::kDeleted;
+    // The links at the end of the path are followed one at a time, each relative to the folder
+    // it lies in, so that no longer path is ever made than was given (a deep folder's absolute
+    // path may be longer than the system takes).
+    folder.path = path.parent_path().empty() ? "." : path.parent_path();
+    folder.name = path.filename();
     if (const std::error_code error =
             Adopt(::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC),
                   folder.handle)) {
       return error;
+    }
+    for (int links = 0;; ++links) {
+      struct stat st;
+      if (::fstatat(Fd(folder.handle), folder.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? make_error_code(PatchErrc::kFileRemoved) : LastError();
+      }
+      if (!S_ISLNK(st.st_mode)) break;
+      if (links == kMaxLinks) return Error(ELOOP);
+      std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+      const ssize_t length =
+          ::readlinkat(Fd(folder.handle), folder.name.c_str(), target.data(), target.size());
+      if (length < 0) return LastError();
+      target.resize(static_cast<std::size_t>(length));
+      const std::filesystem::path link(target);
+      const std::filesystem::path parent = link.parent_path();
+      File next;
+      const int at = link.is_absolute() ? AT_FDCWD : Fd(folder.handle);
+      if (const std::error_code error =
+              Adopt(::openat(at, parent.empty() ? "." : parent.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC),
+                    next)) {
+        return error == std::errc::no_such_file_or_directory
+                   ? make_error_code(PatchErrc::kFileRemoved)
+                   : error;
+      }
+      folder.handle = std::move(next);
+      folder.path = link.is_absolute() ? parent : folder.path / parent;
+      folder.name = link.filename();
     }
     switch (NameOf(Fd(folder.handle), folder.name, Fd(file))) {
       case Named::kIt:
@@ -258,7 +287,7 @@ class LinuxFiles final : public FileSystem {
   }
 
   std::error_code CheckUnchanged(Target& target, const Folder& folder) override {
-    if (target.watch.is_open() && !target.written) {
+    if (target.watch.is_open() && !target.written && !target.written_by_run) {
       // A write, or more events than were kept: the same.
       alignas(struct inotify_event) char events[4096];
       for (;;) {

@@ -14,8 +14,9 @@ namespace ombrix {
 // Compares `reader` (the copy, opened by OpenForVerifying) with `file`, `size` bytes long, as
 // `replacements` change it: the replaced ranges, and for a copy that is not a clone every
 // stretch of data too (a clone shares the file's other blocks; holes hold nothing the disk
-// could have got wrong). PatchErrc::kCopyDiffers where they differ, which may also mean that
-// another program changed `file` meanwhile.
+// could have got wrong). PatchErrc::kCopyDiffers where the copy differs in what the run wrote
+// (which may also mean that another program changed `file` meanwhile); kFileChanged where it
+// differs elsewhere: the file no longer holds what it held when it was copied.
 std::error_code CheckCopy(FileSystem& files, const File& file, const File& reader,
                           std::uint64_t size, const Replacements& replacements, CopyKind kind);
 

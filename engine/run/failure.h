@@ -39,6 +39,7 @@ enum class Step {
   kWriteInPlace,      // overwrite the file in place
   kGiveBack,          // give the file back a part the write in place cleared (`detail`)
   kFlushFile,         // flush the file to the disk
+  kStillNamed,        // keep the file written in place at its path (another took its name)
 };
 
 // Whether the target still holds exactly the bytes it held before the run.

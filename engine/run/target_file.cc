@@ -269,6 +269,13 @@ Failure TargetFile::WriteInPlace(const Replacements& replacements, std::error_co
     }
   }
   if (failure) return failure;
+  // The file was written by its descriptor: its name must still hold it, or the file now at
+  // the path is another, which this run did not patch.
+  target_.written_by_run = true;
+  const std::error_code named = files_.CheckUnchanged(target_, folder_);
+  if (named == PatchErrc::kFileRemoved || named == PatchErrc::kFileChanged) {
+    return Fail(named, Step::kStillNamed);
+  }
   (void)files_.Close(file);
   return {};
 }

@@ -13,6 +13,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -504,6 +505,64 @@ TEST_F(TargetFilePosixTest, ErrorsNameWhatHappened) {
   // A file of /proc: its length says 0 bytes, yet it reads more.
   FaultyFileSystem real([](FileCall) { return false; });
   EXPECT_EQ(code_of("/proc/self/environ", real), make_error_code(PatchErrc::kLengthUntrue));
+
+  // A file deleted before the run, still open: it has no name to be patched under.
+  WriteBytes(target_, sample_.unpatched);
+  const int open = ::open(target_.c_str(), O_RDONLY);
+  std::filesystem::remove(target_);
+  EXPECT_EQ(code_of("/proc/self/fd/" + std::to_string(open), real),
+            make_error_code(PatchErrc::kDeleted));
+  ::close(open);
+
+  // Another program renames a file over the name while the run patches the old one in place:
+  // the file at the path is not called patched.
+  WriteBytes(target_, sample_.unpatched);
+  bool replaced = false;
+  FaultyFileSystem renaming([&](FileCall call) {
+    if (call == "Flush" && !replaced) {
+      replaced = true;
+      WriteBytes(folder_ / "new", sample_.unpatched);
+      std::filesystem::rename(folder_ / "new", target_);
+    }
+    return call == "MakeCopy";
+  });
+  renaming.error = std::make_error_code(std::errc::permission_denied);
+  try {
+    RunPatch(target_, PatchDirection::kApply, {&renaming});
+    ADD_FAILURE() << "no error";
+  } catch (const PatchError& error) {
+    EXPECT_EQ(error.step(), Step::kStillNamed);
+  }
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
+}
+
+// A short link in a folder whose absolute path is longer than the system takes: the file it
+// names is patched, found relative to the link's own folder.
+TEST_F(TargetFilePosixTest, LinkInAFolderDeeperThanPathMaxIsFollowed) {
+  // Made, entered and removed a step at a time: the whole path is too long to name at once.
+  const std::string part(200, 'd');
+  const int depth = PATH_MAX / 200 + 2;
+  const std::filesystem::path here = std::filesystem::current_path();
+  ASSERT_EQ(::chdir(folder_.path().c_str()), 0);
+  for (int i = 0; i < depth; ++i) {
+    ASSERT_EQ(::mkdir(part.c_str(), 0755), 0);
+    ASSERT_EQ(::chdir(part.c_str()), 0);
+  }
+  WriteBytes("Ombrix-1.2.exe", sample_.unpatched);
+  ASSERT_EQ(::symlink("Ombrix-1.2.exe", "Ombrix.exe"), 0);
+  const PatchOutcome outcome = RunPatch("Ombrix.exe");
+  const std::string bytes = ReadBytes("Ombrix-1.2.exe");
+  const bool link = std::filesystem::is_symlink("Ombrix.exe");
+  ::unlink("Ombrix.exe");
+  ::unlink("Ombrix-1.2.exe");
+  for (int i = 0; i < depth; ++i) {
+    ASSERT_EQ(::chdir(".."), 0);
+    ASSERT_EQ(::rmdir(part.c_str()), 0);
+  }
+  std::filesystem::current_path(here);
+  EXPECT_EQ(outcome, PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(bytes, sample_.patched));
+  EXPECT_TRUE(link);
 }
 
 // A file bind-mounted over the target's name: no rename replaces a mount point, so the file
