@@ -10,8 +10,9 @@ OMBRIX_BUILD_PACKAGES=(cmake make g++ pkg-config googletest libgtest-dev libgmoc
 # The Linux window and its tests: a virtual display, a reparenting window manager, and Qt's
 # Wayland platform (the window on a Wayland desktop without XWayland).
 OMBRIX_LINUX_GUI_PACKAGES=(xvfb xauth openbox qt6-wayland)
-# The engine's tests of file systems that clone, in loop-mounted images.
-OMBRIX_FILE_SYSTEM_PACKAGES=(xfsprogs btrfs-progs)
+# The engine's tests of file systems that clone, or keep a file's identity their own way, in
+# loop-mounted images (NTFS through ntfs-3g) and FUSE mounts (bindfs).
+OMBRIX_FILE_SYSTEM_PACKAGES=(xfsprogs btrfs-progs ntfs-3g bindfs)
 # The 32-bit Windows programs that ship: their compilers (making and checking the ZIP runs none
 # of them, so it needs no Wine).
 OMBRIX_WIN32_BUILD_PACKAGES=(g++-mingw-w64-i686-posix)

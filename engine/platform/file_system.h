@@ -203,9 +203,11 @@ class FileSystem {
   // The file's identity beyond its bytes.
   virtual std::error_code ReadIdentity(const File& file, Identity& identity) = 0;
   // Makes `file`'s identity `identity`: removes the parts it has that `identity` lacks (a
-  // default ACL taken from its folder) and sets, in order, each part that differs. On failure
-  // `part` names the part being removed or set, or is empty where the file's own identity could
-  // not be read.
+  // default ACL taken from its folder) and sets, in order, each part that differs; then reads
+  // them back, as the bytes are read back: a file system may take a part and keep it not (an
+  // owner through a FUSE mount that ignores it), and that is PatchErrc::kNotKept. On failure
+  // `part` names the part being removed, set or found not kept, or is empty where the file's
+  // own identity could not be read.
   virtual std::error_code SetIdentity(const File& file, const Identity& identity,
                                       std::string& part) = 0;
 

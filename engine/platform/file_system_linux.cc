@@ -99,6 +99,10 @@ constexpr std::string_view kOwner = "owner";        // user and group
 constexpr std::string_view kFlags = "flags";        // the chattr flags a copy carries over
 constexpr std::string_view kProject = "project";    // the project quota's ID (XFS, ext4: chattr -p)
 constexpr std::string_view kMode = kModeAttribute;  // permission bits, set-ID, sticky bits
+// What ntfs-3g keeps of a Windows file without listing it among its extended attributes.
+constexpr std::string_view kNtfsSecurity = "system.ntfs_acl";
+constexpr std::string_view kUnlistedAttributes[] = {"system.ntfs_attrib_be",
+                                                    "system.ntfs_crtime_be", kNtfsSecurity};
 // The security label of a new file is its folder's business, as with any tool that writes a
 // file anew and renames it.
 constexpr std::string_view kSecurityLabel = "security.selinux";
@@ -383,6 +387,13 @@ class LinuxFiles final : public FileSystem {
       if (error) return error;
       identity.push_back({name, std::move(value)});
     }
+    // NTFS through ntfs-3g keeps the Windows attributes, creation time and security descriptor
+    // under names it never lists: they are asked for by name.
+    for (const std::string_view name : kUnlistedAttributes) {
+      std::string value;
+      if (GetAttribute(Fd(file), std::string(name), value)) continue;
+      identity.push_back({std::string(name), std::move(value)});
+    }
     identity.push_back({std::string(kMode), Bytes(static_cast<mode_t>(st.st_mode & 07777))});
     return {};
   }
@@ -406,11 +417,19 @@ class LinuxFiles final : public FileSystem {
       if (present != nullptr && present->value == attribute.value) continue;
       part = attribute.name;
       if (const std::error_code error = SetAttribute(Fd(file), attribute)) return error;
-      // A new owner clears the set-ID bits and the capabilities the file had.
-      if (attribute.name == kOwner) {
+      // A new owner clears the set-ID bits and the capabilities the file had; a security
+      // descriptor on NTFS may give it another mode.
+      if (attribute.name == kOwner || attribute.name == kNtfsSecurity) {
         part.clear();
         if (const std::error_code error = ReadIdentity(file, now)) return error;
       }
+    }
+    part.clear();
+    if (const std::error_code error = ReadIdentity(file, now)) return error;
+    for (const FileAttribute& attribute : identity) {
+      if (std::find(now.begin(), now.end(), attribute) != now.end()) continue;
+      part = attribute.name;
+      return PatchErrc::kNotKept;
     }
     return {};
   }

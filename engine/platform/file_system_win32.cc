@@ -185,6 +185,16 @@ std::error_code SetAttribute(HANDLE file, const FileAttribute& attribute) {
   return {};
 }
 
+// Whether two security descriptors (ReadIdentity's owner parts) name the same owner.
+bool SameOwner(const std::string& a, const std::string& b) {
+  PSID first = nullptr;
+  PSID second = nullptr;
+  BOOL defaulted = FALSE;
+  return ::GetSecurityDescriptorOwner(const_cast<char*>(a.data()), &first, &defaulted) &&
+         ::GetSecurityDescriptorOwner(const_cast<char*>(b.data()), &second, &defaulted) &&
+         first != nullptr && second != nullptr && ::EqualSid(first, second);
+}
+
 // The final path of an open file or folder, links followed: "\\?\C:\Programfiler\Ombrix.exe".
 std::error_code FinalPath(HANDLE handle, std::filesystem::path& path) {
   std::wstring name(MAX_PATH, L'\0');
@@ -425,6 +435,22 @@ class Win32FileSystem final : public FileSystem {
       if (same) continue;
       part = attribute.name;
       if (const std::error_code error = SetAttribute(Handle(file), attribute)) return error;
+    }
+    // Read back: the owner, which a file system may refuse quietly. The creation time is not
+    // compared (Wine, on a Unix file system, keeps none to set), nor the access rules as they
+    // are read (the rules a file inherits are its folder's, given anew).
+    part.clear();
+    Identity after;
+    if (const std::error_code error = ReadIdentity(file, after)) return error;
+    for (const FileAttribute& attribute : identity) {
+      if (attribute.name != kOwner) continue;
+      const auto taken = std::find_if(after.begin(), after.end(), [&](const FileAttribute& read) {
+        return read.name == attribute.name;
+      });
+      if (taken == after.end() || !SameOwner(taken->value, attribute.value)) {
+        part = attribute.name;
+        return PatchErrc::kNotKept;
+      }
     }
     return {};
   }

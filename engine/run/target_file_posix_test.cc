@@ -160,6 +160,47 @@ INSTANTIATE_TEST_SUITE_P(FileSystems, CopyWaysTest,
                            return std::get<0>(test.param) + "_" + WayName(std::get<1>(test.param));
                          });
 
+// What a file system keeps its own way: NTFS through ntfs-3g keeps a file's Windows
+// attributes and creation time under names it never lists; a FUSE mount may take an owner and
+// keep it not. The run gives the new copy all of it, reads it back, and where a part did not
+// take, patches the file in place instead, so that nothing is lost.
+TEST(FileSystemIdentityTest, UnlistedAndIgnoredPartsAreKept) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root";
+  const test::SampleTarget sample = test::MakeSampleTarget();
+  {
+    test::LoopMount ntfs("ntfs");
+    if (ntfs.path().empty()) GTEST_SKIP() << ntfs.skipped();
+    const std::filesystem::path target = ntfs.path() / "Ombrix.exe";
+    WriteBytes(target, sample.unpatched);
+    const std::string hidden_system("\0\0\0\x26", 4);
+    const std::string created("\x01\xd0\0\0\0\0\0\x01", 8);
+    ASSERT_EQ(::setxattr(target.c_str(), "system.ntfs_attrib_be", hidden_system.data(), 4, 0), 0);
+    ASSERT_EQ(::setxattr(target.c_str(), "system.ntfs_crtime_be", created.data(), 8, 0), 0);
+    EXPECT_EQ(RunPatch(target), PatchOutcome::Completed);
+    EXPECT_TRUE(SameBytes(ReadBytes(target), sample.patched));
+    char value[8];
+    EXPECT_EQ(::getxattr(target.c_str(), "system.ntfs_attrib_be", value, 8), 4);
+    EXPECT_EQ(std::string(value, 4), hidden_system);
+    EXPECT_EQ(::getxattr(target.c_str(), "system.ntfs_crtime_be", value, 8), 8);
+    EXPECT_EQ(std::string(value, 8), created);
+  }
+  test::TempFolder below;
+  test::TempFolder above;
+  if (std::system(("bindfs --chown-ignore " + below.path().string() + " " + above.path().string() +
+                   " 2>/dev/null")
+                      .c_str()) != 0) {
+    GTEST_SKIP() << "bindfs is missing";
+  }
+  WriteBytes(below / "Ombrix.exe", sample.unpatched);
+  ASSERT_EQ(::chown((below / "Ombrix.exe").c_str(), kNobody, kNobody), 0);
+  const PatchOutcome outcome = RunPatch(above / "Ombrix.exe");
+  (void)std::system(("umount -l " + above.path().string()).c_str());
+  EXPECT_EQ(outcome, PatchOutcome::Completed);
+  EXPECT_TRUE(SameBytes(ReadBytes(below / "Ombrix.exe"), sample.patched));
+  EXPECT_EQ(IdentityOf(below / "Ombrix.exe")["owner"],
+            std::to_string(kNobody) + ":" + std::to_string(kNobody));
+}
+
 using TargetFilePosixTest = test::TargetTest;
 
 TEST_F(TargetFilePosixTest, SparseFileStaysSparse) {

@@ -1,5 +1,6 @@
 // A file system of a given type in an image file, mounted through a loop device for one test:
-// XFS and btrfs to clone, ext4 with one-second file times, and their flags and ACLs.
+// XFS and btrfs to clone, ext4 with one-second file times, and their flags and ACLs; NTFS
+// through ntfs-3g, with what Windows keeps of a file.
 #ifndef OMBRIX_ENGINE_TESTING_LOOP_MOUNT_LINUX_H_
 #define OMBRIX_ENGINE_TESTING_LOOP_MOUNT_LINUX_H_
 
@@ -12,8 +13,8 @@ namespace ombrix::test {
 
 class LoopMount {
  public:
-  // Makes a file system of `type` ("xfs", "btrfs", "ext4") with `options` given to its mkfs,
-  // and mounts it; see path() and skipped().
+  // Makes a file system of `type` ("xfs", "btrfs", "ext4", "ntfs") with `options` given to its
+  // mkfs (to ntfs-3g, for NTFS), and mounts it; see path() and skipped().
   explicit LoopMount(const std::string& type, const std::string& options = "");
   ~LoopMount();
   LoopMount(const LoopMount&) = delete;
