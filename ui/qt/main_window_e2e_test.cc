@@ -34,8 +34,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// How long a test waits for a window or a program, at the most: a machine that installs or
+// builds beside the tests can take many seconds to show one; a wait that holds ends at once.
+constexpr std::chrono::milliseconds kPatience = 60s;
+
 template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = 15s) {
+bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = kPatience) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -79,7 +83,7 @@ class Child {
 
   pid_t pid() const { return pid_; }
   // The exit code once the child ended; nothing when it did not end in time.
-  std::optional<int> WaitForExit(std::chrono::milliseconds timeout = 15s) {
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout = kPatience) {
     WaitUntil(
         [&] {
           int status = 0;

@@ -15,9 +15,13 @@ namespace ombrix::test {
 
 using namespace std::chrono_literals;
 
+// How long a test waits for a window or a program, at the most: a machine that installs or
+// builds beside the tests can take many seconds to show one; a wait that holds ends at once.
+constexpr std::chrono::milliseconds kPatience = 60s;
+
 // Polls `condition` until it holds or `timeout` passes; returns whether it held.
 template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = 15s) {
+bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = kPatience) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     if (condition()) return true;
@@ -56,13 +60,15 @@ class ToolProcess {
   DWORD id() const { return info_.dwProcessId; }
   void Resume() const;
   // The visible top-level window of the process titled `title`, waiting for it to appear.
-  HWND WaitForWindow(const std::wstring& title, std::chrono::milliseconds timeout = 15s) const;
+  HWND WaitForWindow(const std::wstring& title,
+                     std::chrono::milliseconds timeout = kPatience) const;
   // The first visible message box of the process, waiting for it to appear.
-  std::optional<MessageBoxView> WaitForMessageBox(std::chrono::milliseconds timeout = 15s) const;
+  std::optional<MessageBoxView> WaitForMessageBox(
+      std::chrono::milliseconds timeout = kPatience) const;
   // Every visible top-level window of the process.
   std::vector<HWND> VisibleWindows() const;
   // The exit code once the process ended, waiting for it; nothing when it did not end in time.
-  std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout = 15s) const;
+  std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout = kPatience) const;
   // The control that has the keyboard focus in the process's user-interface thread.
   HWND Focus(HWND any_window_of_it) const;
   // What a test saw of the process when a wait gave up: whether it still runs, and the title
