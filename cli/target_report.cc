@@ -90,6 +90,14 @@ TargetReport Judge(const TargetCheck& check, const Task& task) {
                ? Make(Result::kWouldRestore, outcome, "it holds Norwegian texts to turn back")
                : Make(Result::kWouldPatch, outcome, "it holds the three English texts");
   }
+  if (task.restore && check.ambiguous) {
+    const RestoreAmbiguity& places = *check.ambiguous;
+    return Make(Result::kNotExpected, outcome,
+                "text " + std::to_string(places.pair + 1) + " lies at bytes " +
+                    std::to_string(places.first) + " and " + std::to_string(places.second) +
+                    ", and a restore cannot tell which of them a patch wrote; it changes "
+                    "nothing: restore the file from a copy");
+  }
   if (!task.restore && check.kind == TargetKind::kPatched) {
     return Make(Result::kAlreadyPatched, outcome, std::string(kNothingToDo));
   }

@@ -48,6 +48,7 @@ class CheckScan final : public Scanner {
       if (!look_.found(2 * pairs + i)) patch_misses = i;
     }
     check.restorable = restore_.Result().has_value();
+    check.ambiguous = restore_.Ambiguous();
     if (!patch_misses) {
       check.kind = TargetKind::kUnpatched;
     } else if (english == 0 && norwegian == static_cast<std::ptrdiff_t>(pairs)) {

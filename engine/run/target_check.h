@@ -33,6 +33,8 @@ struct TargetCheck {
   std::array<PairFound, PatchTable.size()> pairs;
   TargetKind kind;
   bool restorable = false;  // a restore would complete
+  // Where a restore cannot tell which place a patch wrote, and so changes nothing.
+  std::optional<RestoreAmbiguity> ambiguous;
   // Why a patch would not complete, where it would not: the first pair neither of whose texts
   // is there; else the first pair whose English text a patch misses because it lies across the
   // text an earlier pair's replacement wrote (`overlapped_by`).

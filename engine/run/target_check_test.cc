@@ -106,6 +106,33 @@ TEST(CheckBytesTest, VerdictsAgreeWithWhatARunWouldDo) {
   }
 }
 
+// A restore turns back only what a patch can have written: where a text's Norwegian image is
+// there twice (a list of languages, patched), or its English image lies before the Norwegian
+// one, it cannot tell which place a patch wrote, and changes nothing.
+TEST(CheckBytesTest, RestoreThatCannotTellWhichPlaceAPatchWroteIsNoRestore) {
+  const test::SampleTarget sample = test::MakeSampleTarget();
+  const std::uint64_t text_1 = sample.replacements[0].offset;
+  std::string listed = sample.patched;  // Norwegian 1 also near the start, as in a list
+  Place(listed, 10, NorwegianImage(0));
+  std::string english_first = sample.patched;
+  Place(english_first, 10, EnglishImage(0));
+  const struct {
+    std::string bytes;
+    std::optional<RestoreAmbiguity> ambiguous;
+  } cases[] = {
+      {listed, RestoreAmbiguity{0, 10, text_1}},
+      {english_first, RestoreAmbiguity{0, 10, text_1}},
+      {sample.patched, std::nullopt},
+  };
+  for (const auto& [bytes, ambiguous] : cases) {
+    const TargetCheck check = Check(bytes);
+    EXPECT_EQ(check.ambiguous, ambiguous);
+    EXPECT_EQ(check.restorable, !ambiguous);
+    std::string restored = bytes;
+    EXPECT_EQ(ScanForRun(restored, PatchDirection::kRestore).has_value(), !ambiguous);
+  }
+}
+
 TEST(CheckBytesTest, NamesTheFirstOffsetOfEachText) {
   std::string bytes = test::Filler(8192);
   Place(bytes, 101, EnglishImage(0));

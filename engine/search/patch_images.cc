@@ -14,6 +14,8 @@ std::vector<ScanStep> RunSteps(const PatchImages& images, PatchDirection directi
     for (std::size_t i = 0; i < PatchTable.size(); ++i) {
       steps.push_back({&images.norwegian(i), TextImage(i, Language::kEnglish)});
     }
+    // A second Norwegian image of a pair: either could be the one a patch wrote.
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) steps.push_back({&images.norwegian(i), {}});
   }
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
     steps.push_back({&images.english(i), TextImage(i, Language::kNorwegian)});
@@ -44,13 +46,31 @@ PatchImages::PatchImages() {
 RunScan::RunScan(const PatchImages& images, PatchDirection direction)
     : direction_(direction), scan_(RunSteps(images, direction)) {}
 
+std::optional<RestoreAmbiguity> RunScan::Ambiguous() const {
+  const std::size_t pairs = PatchTable.size();
+  if (direction_ != PatchDirection::kRestore) return std::nullopt;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    if (!scan_.found(i)) continue;
+    // Two Norwegian images of the pair, or an English one before the one to turn back, which a
+    // patch would have taken first: a patch cannot have written the place a restore would.
+    const std::optional<std::uint64_t> again = scan_.found(pairs + i);
+    const std::optional<std::uint64_t> patched = scan_.found(2 * pairs + i);
+    if (again) return RestoreAmbiguity{i, *scan_.found(i), *again};
+    if (patched && *patched != *scan_.found(i)) {
+      return RestoreAmbiguity{i, *patched, *scan_.found(i)};
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<Replacements> RunScan::Result() const {
   const std::size_t pairs = PatchTable.size();
   // The patch's steps come last in both directions: all of them must find their image.
-  const std::size_t patch = direction_ == PatchDirection::kApply ? 0 : pairs;
+  const std::size_t patch = direction_ == PatchDirection::kApply ? 0 : 2 * pairs;
   for (std::size_t i = 0; i < pairs; ++i) {
     if (!scan_.found(patch + i)) return std::nullopt;
   }
+  if (Ambiguous()) return std::nullopt;
   Replacements replacements;
   for (std::size_t i = 0; i < pairs; ++i) {
     if (direction_ == PatchDirection::kApply) {

@@ -56,13 +56,24 @@ class PatchImages {
   std::array<std::unique_ptr<const ImageSearcher>, PatchTable.size()> norwegian_;
 };
 
+// Where a restore cannot tell which place a patch wrote: the pair, and two places of its texts
+// (two Norwegian images, or an English one before the Norwegian one, which a patch would have
+// replaced first).
+struct RestoreAmbiguity {
+  std::size_t pair = 0;
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+  friend bool operator==(const RestoreAmbiguity&, const RestoreAmbiguity&) = default;
+};
+
 // What one run in `direction` finds in a file, scanned as it is read.
 //
 // A patch overwrites, pair by pair in table order, the first occurrence of the English image
 // (in the file as the pairs before left it) with the Norwegian image, and completes only when
 // all three are there. A restore turns back, the same way, each Norwegian image that is there,
 // so that a partly patched file comes whole again; it completes when it turned back at least
-// one and the result holds all that a patch needs.
+// one, the result holds all that a patch needs, and the patch would write exactly where the
+// restore turned back: a restore turns back only what a patch can have written.
 class RunScan {
  public:
   RunScan(const PatchImages& images, PatchDirection direction);
@@ -73,6 +84,8 @@ class RunScan {
   const Scanner& scanner() const { return scan_; }
   // The run's overwrites, once the scanner saw the file; nothing when the run would not complete.
   std::optional<Replacements> Result() const;
+  // For a restore: where it cannot tell which place a patch wrote (it then does not complete).
+  std::optional<RestoreAmbiguity> Ambiguous() const;
 
  private:
   PatchDirection direction_;

@@ -34,9 +34,20 @@ std::optional<Replacements> ReferenceRun(std::span<char> buffer, PatchDirection 
     }
   }
   if (!apply) {
-    std::string restored(buffer.begin(), buffer.end());
-    if (replacements.empty() || !ReferenceRun(restored, PatchDirection::kApply))
-      return std::nullopt;
+    // A restore turns back only what a patch can have written: no second Norwegian image of a
+    // pair it turned back, and a patch of the result writes exactly where it turned back.
+    const std::string_view restored(buffer.data(), buffer.size());
+    for (const Replacement& turned : replacements) {
+      if (ReferenceFind(TextImage(turned.pair, Language::kNorwegian), restored)) {
+        return std::nullopt;
+      }
+    }
+    std::string again(restored);
+    const std::optional<Replacements> patch = ReferenceRun(again, PatchDirection::kApply);
+    if (replacements.empty() || !patch) return std::nullopt;
+    for (const Replacement& turned : replacements) {
+      if ((*patch)[turned.pair].offset != turned.offset) return std::nullopt;
+    }
   }
   return replacements;
 }

@@ -16,7 +16,9 @@ namespace ombrix::test {
 // pair in table order, the first occurrence of the English image, found with std::search over
 // the buffer as changed by the pairs before it, is overwritten by the Norwegian image; all three
 // must be there. A restore: the same for each Norwegian image that is there, turned back into
-// English; it must turn back one at least, and a patch of the result must then complete. Returns
+// English; it must turn back one at least, no second Norwegian image of a pair it turned back
+// may be left, and a patch of the result must then complete, writing exactly where the restore
+// turned back. Returns
 // the overwrites, or nothing when the run would not complete; `buffer` is left as the run leaves
 // the file.
 std::optional<Replacements> ReferenceRun(std::span<char> buffer, PatchDirection direction);
