@@ -332,10 +332,14 @@ std::error_code Query(const File& file, FileInfo& info) {
 }
 
 // Deletes what a failed copy left at `path`; why it could not, where something stays.
-std::error_code DeleteLeft(const std::filesystem::path& path) {
+// `found` says whether there was anything.
+std::error_code DeleteLeft(const std::filesystem::path& path, bool& found) {
+  found = true;
   if (::DeleteFileW(path.c_str())) return {};
   const std::error_code error = LastWin32Error();
-  return error == std::errc::no_such_file_or_directory ? std::error_code() : error;
+  if (error != std::errc::no_such_file_or_directory) return error;
+  found = false;
+  return {};
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -508,8 +512,8 @@ class Win32FileSystem final : public FileSystem {
           }
           std::error_code failed = LastWin32Error();
           // Only an existing name was not this run's to make: anything else there is what the
-          // failed copy left.
-          if (failed != std::errc::file_exists) copy.left = DeleteLeft(to);
+          // failed copy left, a copy made but not filled (a full disk), removed at once.
+          if (failed != std::errc::file_exists) copy.left = DeleteLeft(to, copy.created);
           CopyEnded(false);
           if (failed.value() == ERROR_REQUEST_ABORTED) failed = PatchErrc::kInterrupted;
           return failed;
@@ -522,7 +526,8 @@ class Win32FileSystem final : public FileSystem {
         OpenIn(folder, copy.name, GENERIC_READ | GENERIC_WRITE | WRITE_DAC | DELETE,
                FILE_SHARE_READ | FILE_SHARE_DELETE, copy.file);
     if (opened) {
-      copy.left = DeleteLeft(folder.path / copy.name);
+      bool found = false;
+      copy.left = DeleteLeft(folder.path / copy.name, found);
       ForgetCopy();
       return opened;
     }
