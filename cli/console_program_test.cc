@@ -195,6 +195,20 @@ TEST_F(ConsoleProgramTest, RestoreGivesBackTheOriginalBytes) {
   EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.unpatched));
 }
 
+// A disk without room for a new copy: the file is patched in place, and the line says so.
+TEST_F(ConsoleProgramTest, PatchInPlaceSaysSoAndWhy) {
+  WriteBytes(target_, sample_.unpatched);
+  files_.error = std::make_error_code(std::errc::no_space_on_device);
+  files_.fails = [](test::FileCall call) { return call == "MakeCopy"; };
+  const std::string words =
+      "patched: Update is complete! (patched in place: no room for a new copy on the disk)";
+  EXPECT_EQ(Run({target_}), kCliAsWanted);
+  EXPECT_EQ(out_.str(), Line(target_, words));
+  EXPECT_TRUE(SameBytes(ReadBytes(target_), sample_.patched));
+  EXPECT_EQ(Run({"--restore", "--json", target_}), kCliAsWanted);
+  EXPECT_THAT(out_.str(), HasSubstr("(restored in place: no room for a new copy on the disk)"));
+}
+
 // One JSON line per path on standard output, errors included (and said on standard error too):
 // the result is the same state as the plain line's, and the file's content is read again.
 TEST_F(ConsoleProgramTest, JsonReportsEachPathOnOneLine) {

@@ -151,15 +151,20 @@ std::optional<TargetCheck> ReadState(const std::filesystem::path& path, FileSyst
 
 TargetReport Run(const std::filesystem::path& path, const Task& task, FileSystem& files) {
   const PatchDirection direction = task.restore ? PatchDirection::kRestore : PatchDirection::kApply;
-  switch (RunPatch(path, direction, {&files})) {
+  Written written;
+  switch (RunPatch(path, direction, {&files}, written)) {
     case PatchOutcome::InvalidPath:
       return InvalidPath(path, files);
     case PatchOutcome::NotApplicable:
       break;
     case PatchOutcome::Completed: {
-      TargetReport report =
-          task.restore ? Make(Result::kRestored, "completed", std::string(kRestoreCompleted))
-                       : Make(Result::kPatched, "completed", std::string(kCompletedMessage.text));
+      const Result result = task.restore ? Result::kRestored : Result::kPatched;
+      std::string words(task.restore ? kRestoreCompleted : kCompletedMessage.text);
+      if (written.way == WriteWay::kInPlace) {
+        words.append(" (").append(ResultWords(result)).append(" in place: ");
+        words.append(InPlaceReasonWords(written)).append(")");
+      }
+      TargetReport report = Make(result, "completed", words);
       if (task.json) report.check = ReadState(path, files);
       return report;
     }

@@ -232,6 +232,20 @@ std::string FailureReason(const Failure& failure) {
 
 std::string RunErrorReason(const std::exception& error) { return Reason(error); }
 
+std::string InPlaceReasonWords(const Written& written) {
+  if (written.way != WriteWay::kInPlace) return {};
+  switch (written.why) {
+    case InPlaceReason::kCopyWouldNotKeep:
+      return NotKeptWords(written.access);
+    case InPlaceReason::kNoRoom:
+      return "no room for a new copy on the disk";
+    case InPlaceReason::kCopyRefused:
+      return "could not " + StepWords(written.not_copied) + ": " +
+             ReasonText(written.not_copied.code);
+  }
+  return {};
+}
+
 std::string RunErrorSentence(const std::exception& error, std::optional<bool> restorable) {
   return Reason(error) + " " + Consequence(error, restorable);
 }

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "engine/run/failure.h"
+#include "engine/run/target_file.h"
 
 namespace ombrix {
 
@@ -23,6 +24,10 @@ std::string ReasonText(std::error_code error);
 // Permission denied."
 std::string FailureReason(const Failure& failure);
 std::string RunErrorReason(const std::exception& error);
+
+// Why a completed run wrote the file in place rather than through a new copy, as a phrase: "no
+// room for a new copy on the disk". Empty where it made a new copy.
+std::string InPlaceReasonWords(const Written& written);
 
 // One line, UTF-8: "Could not flush the new copy to the disk: Input/output error. The file was
 // left unchanged." For a file that may be partly patched, `restorable` (where known: the file

@@ -85,6 +85,21 @@ TEST(RunWordsTest, SayWhatFailedWhyAndWhatBecameOfTheFile) {
   EXPECT_THAT(RunErrorSentence(changed), HasSubstr("what the other program did stands."));
 }
 
+// Why a run wrote the file in place, for each reason; nothing for a new copy.
+TEST(RunWordsTest, SayWhyTheFileWasPatchedInPlace) {
+  Written written;
+  EXPECT_EQ(InPlaceReasonWords(written), "");
+  written.way = WriteWay::kInPlace;
+  written.access.copy_obstacles = {CopyObstacle::kFolderClosed};
+  EXPECT_EQ(InPlaceReasonWords(written), "this user may not make files in its folder");
+  written.why = InPlaceReason::kNoRoom;
+  EXPECT_EQ(InPlaceReasonWords(written), "no room for a new copy on the disk");
+  written.why = InPlaceReason::kCopyRefused;
+  written.not_copied = Fail(std::make_error_code(std::errc::permission_denied), Step::kCreateCopy);
+  EXPECT_EQ(InPlaceReasonWords(written), "could not create a new copy of the file in its folder: " +
+                                             written.not_copied.code.message());
+}
+
 TEST(RunWordsTest, SayWhenTheFileMayBeDamaged) {
   Failure failure = Fail(std::make_error_code(std::errc::io_error), Step::kWriteInPlace);
   failure.target = TargetState::kMayBeDamaged;

@@ -11,7 +11,8 @@ import sys
 
 # The tests that make real faults, and what each does.
 REAL_FAULTS = [
-    ("FullDisk", "disk full: a 1.5x-the-target tmpfs mounted in a mount namespace of the test's own"),
+    ("FullDisk", "disk full: a 1.5x-the-target tmpfs mounted in a mount namespace of the test's "
+                 "own: patched in place, no copy left"),
     ("FileSizeLimit", "file-size limit (RLIMIT_FSIZE, as `ulimit -f`) below the target's size"),
     ("ReadOnlyMount", "read-only bind mount of the target's folder"),
     ("Immutable", "immutable target (`chattr +i`)"),

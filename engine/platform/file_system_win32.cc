@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "engine/platform/copy_name.h"
 #include "engine/platform/file_errors.h"
@@ -214,6 +215,58 @@ std::error_code FinalPath(HANDLE handle, std::filesystem::path& path) {
   }
 }
 
+// The full path of `path` as the system would take it, every form kept: "\\?\" paths as they
+// are, others made absolute with "." and ".." resolved. No length limit, unlike the final path
+// under Wine.
+std::error_code FullPath(const std::filesystem::path& path, std::wstring& full) {
+  full.assign(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return LastWin32Error();
+    if (length < full.size()) {
+      full.resize(length);
+      return {};
+    }
+    full.resize(length);  // too small: `length` is the size needed with the terminating zero
+  }
+}
+
+// How many characters of a full path its root takes, with its separator: "C:\",
+// "\\?\C:\", "\\?\Volume{...}\", "\\server\share\", "\\?\UNC\server\share\".
+std::size_t RootLength(std::wstring_view path) {
+  std::size_t at = 0;
+  int parts = 1;  // the separators that end the root
+  if (path.starts_with(L"\\\\?\\UNC\\")) {
+    at = 8;
+    parts = 2;
+  } else if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) {
+    at = 4;
+  } else if (path.starts_with(L"\\\\")) {
+    at = 2;
+    parts = 2;
+  }
+  for (; parts > 0; --parts) {
+    at = path.find(L'\\', at);
+    if (at == std::wstring_view::npos) return path.size();
+    ++at;
+  }
+  return at;
+}
+
+// Splits a full path at its last separator into the folder and the name in it. A root keeps its
+// separator: "\\?\C:" and "\\?\Volume{...}" would name the volume itself, not its root folder.
+std::error_code SplitFullPath(const std::wstring& full, Folder& folder) {
+  const std::size_t root = RootLength(full);
+  const std::size_t last = full.rfind(L'\\');
+  if (last == std::wstring::npos || last + 1 < root || last + 1 == full.size()) {
+    return Win32Error(ERROR_INVALID_NAME);
+  }
+  folder.path = full.substr(0, std::max(last, root));
+  folder.name = full.substr(last + 1);
+  return {};
+}
+
 // Opens `name` in the folder for `access`, never through a link at its end.
 std::error_code OpenIn(const Folder& folder, const std::filesystem::path& name, DWORD access,
                        DWORD share, File& file) {
@@ -289,10 +342,14 @@ std::error_code Query(const File& file, FileInfo& info) {
 }
 
 // Deletes what a failed copy left at `path`; why it could not, where something stays.
-std::error_code DeleteLeft(const std::filesystem::path& path) {
+// `found` says whether there was anything.
+std::error_code DeleteLeft(const std::filesystem::path& path, bool& found) {
+  found = true;
   if (::DeleteFileW(path.c_str())) return {};
   const std::error_code error = LastWin32Error();
-  return error == std::errc::no_such_file_or_directory ? std::error_code() : error;
+  if (error != std::errc::no_such_file_or_directory) return error;
+  found = false;
+  return {};
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -311,18 +368,21 @@ class Win32FileSystem final : public FileSystem {
                              Folder& folder) override {
     // The final path of every file is asked for, not only of a reparse point: under Wine a
     // Unix symbolic link looks like a plain file, and only its final path tells.
-    std::filesystem::path own;
-    if (const std::error_code error = FinalPath(Handle(file), own)) {
-      // A volume without a drive letter (some network shares): only a link needs one.
+    std::filesystem::path final_path;
+    std::wstring own;
+    if (const std::error_code error = FinalPath(Handle(file), final_path)) {
+      // No final path: a volume without a drive letter (some network shares), or under Wine a
+      // path longer than MAX_PATH. Only a link needs one; else the path itself names the folder.
       const DWORD attributes = ::GetFileAttributesW(path.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES &&
           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return error;
       }
-      own = std::filesystem::absolute(path);
+      if (const std::error_code full = FullPath(path, own)) return full;
+    } else {
+      own = final_path.native();
     }
-    folder.path = own.parent_path();
-    folder.name = own.filename();
+    if (const std::error_code error = SplitFullPath(own, folder)) return error;
     // Held without FILE_SHARE_DELETE, the folder cannot be renamed while the run works in it
     // (Wine lets it be all the same).
     if (OpenPath(folder.path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
@@ -478,8 +538,8 @@ class Win32FileSystem final : public FileSystem {
           }
           std::error_code failed = LastWin32Error();
           // Only an existing name was not this run's to make: anything else there is what the
-          // failed copy left.
-          if (failed != std::errc::file_exists) copy.left = DeleteLeft(to);
+          // failed copy left, a copy made but not filled (a full disk), removed at once.
+          if (failed != std::errc::file_exists) copy.left = DeleteLeft(to, copy.created);
           CopyEnded(false);
           if (failed.value() == ERROR_REQUEST_ABORTED) failed = PatchErrc::kInterrupted;
           return failed;
@@ -492,7 +552,8 @@ class Win32FileSystem final : public FileSystem {
         OpenIn(folder, copy.name, GENERIC_READ | GENERIC_WRITE | WRITE_DAC | DELETE,
                FILE_SHARE_READ | FILE_SHARE_DELETE, copy.file);
     if (opened) {
-      copy.left = DeleteLeft(folder.path / copy.name);
+      bool found = false;
+      copy.left = DeleteLeft(folder.path / copy.name, found);
       ForgetCopy();
       return opened;
     }

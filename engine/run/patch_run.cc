@@ -10,6 +10,12 @@ PatchOutcome RunPatch(const std::filesystem::path& path) {
 
 PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction,
                       const RunSettings& settings) {
+  Written written;
+  return RunPatch(path, direction, settings, written);
+}
+
+PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction,
+                      const RunSettings& settings, Written& written) {
   FileSystem& files = *settings.files;
   TargetFile target(files, path);
   if (target.Open()) return PatchOutcome::InvalidPath;
@@ -18,7 +24,7 @@ PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection directio
   ThrowIfFailed(target.Scan(scan.scanner(), settings.buffer_size), path);
   const std::optional<Replacements> replacements = scan.Result();
   if (!replacements) return PatchOutcome::NotApplicable;
-  ThrowIfFailed(target.Write(*replacements), path);
+  ThrowIfFailed(target.Write(*replacements, written), path);
   return PatchOutcome::Completed;
 }
 

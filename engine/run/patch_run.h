@@ -39,6 +39,10 @@ PatchOutcome RunPatch(const std::filesystem::path& path);
 // NotApplicable otherwise (never patched, or not the expected program).
 PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction,
                       const RunSettings& settings = {});
+// The same, and where it completes, `written` says how it changed the file: through a new copy,
+// or in place and why (such as a disk without room for a new copy).
+PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction,
+                      const RunSettings& settings, Written& written);
 
 }  // namespace ombrix
 

@@ -29,6 +29,7 @@ using test::FaultyFileSystem;
 using test::FileCall;
 using test::InChild;
 using test::kNobody;
+using test::NamesIn;
 using test::ReadBytes;
 using test::SameBytes;
 using test::TempFolder;
@@ -201,13 +202,33 @@ int ErrorLeftTargetAsItWas(const std::filesystem::path& target, const std::strin
   return entries == 1 ? 0 : 4;
 }
 
-TEST_F(RunPatchPosixTest, FullDiskFailsTheRunAndLeavesTheTargetAsItWas) {
+// A disk without room for a new copy leaves the write in place, which needs none, to patch the
+// file, and the run says so; where the file cannot be written in place either, the copy's reason
+// stops the run. Either way nothing is left beside the file.
+TEST_F(RunPatchPosixTest, FullDiskPatchesInPlaceOrFailsWithTheDisksReason) {
   const int result = InMountNamespace([&] {
     // A file system with room for the target and half a copy of it.
     const std::string size = "size=" + std::to_string(sample_.unpatched.size() * 3 / 2);
     if (::mount("tmpfs", folder_.path().c_str(), "tmpfs", 0, size.c_str()) != 0) return 20;
     WriteBytes(target_, sample_.unpatched);
-    return ErrorLeftTargetAsItWas(target_, sample_.unpatched, folder_.path());
+    FaultyFileSystem no_writer([](FileCall call) { return call == "OpenForWriting"; });
+    no_writer.error = std::make_error_code(std::errc::permission_denied);
+    try {
+      RunPatch(target_, PatchDirection::kApply, {&no_writer});
+      return 21;
+    } catch (const PatchError& error) {
+      if (error.code() != std::errc::no_space_on_device || error.step() != Step::kFillCopy) {
+        return 22;
+      }
+    }
+    if (ReadBytes(target_) != sample_.unpatched || NamesIn(folder_.path()).size() != 1) return 23;
+
+    Written written;
+    if (RunPatch(target_, PatchDirection::kApply, {}, written) != PatchOutcome::Completed ||
+        written.way != WriteWay::kInPlace || written.why != InPlaceReason::kNoRoom) {
+      return 24;
+    }
+    return ReadBytes(target_) == sample_.patched && NamesIn(folder_.path()).size() == 1 ? 0 : 25;
   });
   if (result == kNoNamespace) GTEST_SKIP() << "mounting a small tmpfs needs root";
   EXPECT_EQ(result, 0);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,20 +16,27 @@
 namespace ombrix {
 namespace {
 
-// Whether a failure of the new copy leaves the write in place to take over, having changed
-// nothing: the folder refused the copy, or the copy refused the file's identity.
-bool CopyRefused(const Failure& failure) {
+// Why the write in place may take over from a new copy that failed, having changed nothing:
+// the disk had no room for the copy, the folder refused it, or the copy refused the file's
+// identity. None where the run stops.
+std::optional<InPlaceReason> InPlaceInstead(const Failure& failure) {
+  // Every step before the rename concerns the copy alone, and a write in place needs no room.
+  if (failure.code == std::errc::no_space_on_device && failure.step != Step::kReplace) {
+    return InPlaceReason::kNoRoom;
+  }
   switch (failure.step) {
     case Step::kCreateCopy:
       // Not where the file itself changed meanwhile: the run stops.
-      return failure.code.category() != PatchCategory();
+      if (failure.code.category() == PatchCategory()) return std::nullopt;
+      return InPlaceReason::kCopyRefused;
     case Step::kReadIdentity:
     case Step::kReadCopyIdentity:
     case Step::kRemoveFromCopy:
     case Step::kGiveCopy:
-      return NotPermitted(failure.code) || failure.code == PatchErrc::kNotKept;
+      if (!NotPermitted(failure.code) && failure.code != PatchErrc::kNotKept) return std::nullopt;
+      return InPlaceReason::kCopyRefused;
     default:
-      return false;
+      return std::nullopt;
   }
 }
 
@@ -133,10 +141,10 @@ Failure TargetFile::WhyNotWritable() {
   return NotKept(access);
 }
 
-Failure TargetFile::Write(const Replacements& replacements) {
+Failure TargetFile::Write(const Replacements& replacements, Written& written) {
   WriteAccess access;
   if (Failure failure = Prepare(access)) return failure;
-  std::error_code not_copied;
+  Written way{WriteWay::kInPlace, InPlaceReason::kCopyWouldNotKeep, access, {}};
   if (access.copy_keeps()) {
     NewCopy copy;
     Failure failure;
@@ -146,7 +154,10 @@ Failure TargetFile::Write(const Replacements& replacements) {
       if (copy.file.is_open()) (void)files_.Remove(folder_, copy);
       throw;
     }
-    if (!failure) return {};
+    if (!failure) {
+      written = Written{};
+      return {};
+    }
     // Whatever became of the run, its copy goes; the folder keeps no trace of it.
     bool removed = !copy.left;
     if (copy.left) {
@@ -163,12 +174,16 @@ Failure TargetFile::Write(const Replacements& replacements) {
         failure.copy_left_reason = left;
       }
     }
-    if (!access.in_place_keeps() || !removed || !CopyRefused(failure)) return failure;
-    not_copied = failure.code;
+    const std::optional<InPlaceReason> why = InPlaceInstead(failure);
+    if (!access.in_place_keeps() || !removed || !why) return failure;
+    way.why = *why;
+    way.not_copied = failure;
   } else if (!access.in_place_keeps()) {
     return NotKept(access);
   }
-  return WriteInPlace(replacements, not_copied);
+  if (Failure failure = WriteInPlace(replacements, way.not_copied)) return failure;
+  written = way;
+  return {};
 }
 
 Failure TargetFile::WriteNewCopy(const Replacements& replacements, NewCopy& copy) {
@@ -212,13 +227,11 @@ Failure TargetFile::CheckAndReplace(const Replacements& replacements, NewCopy& c
   return Fail(files_.Replace(folder_, copy), Step::kReplace);
 }
 
-Failure TargetFile::WriteInPlace(const Replacements& replacements, std::error_code not_copied) {
+Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure& not_copied) {
   File file;
   if (const std::error_code error = files_.OpenForWriting(target_.file, folder_, file)) {
     // The copy's reason is the one worth giving where this open failed only for lack of rights.
-    if (not_copied && !InUse(error) && error.category() != PatchCategory()) {
-      return Fail(not_copied, Step::kCreateCopy);
-    }
+    if (not_copied && !InUse(error) && error.category() != PatchCategory()) return not_copied;
     return Fail(error, Step::kOpenForWriting);
   }
   if (Failure failure = CheckUnchanged(Step::kWriteInPlace)) return failure;

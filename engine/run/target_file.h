@@ -22,6 +22,24 @@ namespace ombrix {
 // The size of the buffer through which a run reads a target, unless told otherwise.
 inline constexpr std::size_t kReadBufferSize = std::size_t{256} << 10;
 
+// How a completed write changed the file, and why that way.
+enum class WriteWay {
+  kNewCopy,  // a new copy renamed over the file
+  kInPlace,  // the ranges written over the file in place
+};
+enum class InPlaceReason {
+  kCopyWouldNotKeep,  // a new copy would not keep the file as it is (`access` says why)
+  kNoRoom,            // the disk had no room for a new copy (`not_copied`)
+  kCopyRefused,       // the folder or the copy refused it (`not_copied`: the step and reason)
+};
+struct Written {
+  WriteWay way = WriteWay::kNewCopy;
+  // With kInPlace:
+  InPlaceReason why = InPlaceReason::kCopyWouldNotKeep;
+  WriteAccess access;  // what the assessment found
+  Failure not_copied;  // the new copy's failure, removed again before the write in place
+};
+
 // Why `path` is no target, in the system's words (TargetFile::Open's reason); none where it opens
 // for reading as a regular file once links are followed.
 std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& path);
@@ -54,8 +72,8 @@ class TargetFile {
 
   // Makes the file (the file a symbolic link points to, for a link) hold its bytes with
   // `replacements` written over them, in order, and keep its owner, group, permissions,
-  // attributes and flags.
-  Failure Write(const Replacements& replacements);
+  // attributes and flags. Where it succeeds, `written` says which way and why.
+  Failure Write(const Replacements& replacements, Written& written);
 
  private:
   // Fails with kFileRemoved or kFileChanged, as `step`, where the target's name no longer holds
@@ -65,9 +83,9 @@ class TargetFile {
   Failure Prepare(WriteAccess& access);
   Failure WriteNewCopy(const Replacements& replacements, NewCopy& copy);
   Failure CheckAndReplace(const Replacements& replacements, NewCopy& copy);
-  // `not_copied` is why no new copy was made, for the failure where the file does not open
-  // for writing either.
-  Failure WriteInPlace(const Replacements& replacements, std::error_code not_copied);
+  // `not_copied` is why no new copy was made, if one was tried: the failure where the file
+  // does not open for writing either.
+  Failure WriteInPlace(const Replacements& replacements, const Failure& not_copied);
 
   FileSystem& files_;
   std::filesystem::path path_;  // as given

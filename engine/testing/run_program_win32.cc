@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include <thread>
+#include <algorithm>
+#include <string>
 
 #include "engine/testing/run_program.h"
 
@@ -24,15 +25,37 @@ std::wstring Quoted(const std::wstring& argument) {
   return quoted + L"\"";
 }
 
-std::string ReadAll(HANDLE pipe) {
-  std::string text;
-  char chunk[4096];
-  DWORD count = 0;
-  while (::ReadFile(pipe, chunk, sizeof(chunk), &count, nullptr) && count > 0) {
+// Moves what `pipe` holds now into `text`, without waiting for more: a process that the program
+// started and that outlives it may hold the pipe open for ever.
+void Drain(HANDLE pipe, std::string& text) {
+  DWORD available = 0;
+  while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    char chunk[4096];
+    DWORD count = 0;
+    if (!::ReadFile(pipe, chunk, std::min<DWORD>(available, sizeof(chunk)), &count, nullptr) ||
+        count == 0) {
+      return;
+    }
     text.append(chunk, count);
   }
-  return text;
 }
+
+// A job whose processes all end when its handle is closed; none where the system has no jobs.
+HANDLE EndingJob() {
+  const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job != nullptr &&
+      !::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+    ::CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+// Far longer than any run of the project's programs takes, even under Wine on a busy machine:
+// only a program that hangs meets it.
+constexpr ULONGLONG kHangsAfterMs = 120000;
 
 }  // namespace
 
@@ -49,30 +72,51 @@ ProgramResult RunProgram(const std::filesystem::path& program,
   }
   ::SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   ::SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  // An empty standard input: a program that reads it ends instead of waiting on the test's.
+  const HANDLE in = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  &inherit, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdInput = in;
   startup.hStdOutput = out_write;
   startup.hStdError = err_write;
   PROCESS_INFORMATION process{};
+  // In a job of its own, so that should it hang it ends together with whatever it started.
+  const HANDLE job = EndingJob();
   const BOOL started =
       ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                       CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+                       CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+  ::CloseHandle(in);
   ::CloseHandle(out_write);
   ::CloseHandle(err_write);
 
   ProgramResult result;
   if (started) {
-    std::thread err_reader([&] { result.err = ReadAll(err_read); });
-    result.out = ReadAll(out_read);
-    err_reader.join();
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    if (job != nullptr) ::AssignProcessToJobObject(job, process.hProcess);
+    ::ResumeThread(process.hThread);
+    // Read as it comes, never waiting on the pipes themselves: they end only when every process
+    // that holds them does.
+    const ULONGLONG deadline = ::GetTickCount64() + kHangsAfterMs;
+    bool hung = false;
+    for (DWORD waited = WAIT_TIMEOUT; waited == WAIT_TIMEOUT && !hung;) {
+      waited = ::WaitForSingleObject(process.hProcess, 10);
+      Drain(out_read, result.out);
+      Drain(err_read, result.err);
+      hung = waited == WAIT_TIMEOUT && ::GetTickCount64() > deadline;
+    }
     DWORD code = 0;
-    if (::GetExitCodeProcess(process.hProcess, &code)) result.exit_code = static_cast<int>(code);
+    if (hung) {
+      result.err += "[the program did not end; it was ended with whatever it started]";
+      if (job == nullptr || !::TerminateJobObject(job, 1)) ::TerminateProcess(process.hProcess, 1);
+      ::WaitForSingleObject(process.hProcess, 10000);
+    } else if (::GetExitCodeProcess(process.hProcess, &code)) {
+      result.exit_code = static_cast<int>(code);
+    }
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
   }
+  if (job != nullptr) ::CloseHandle(job);  // ends what the program left running
   ::CloseHandle(out_read);
   ::CloseHandle(err_read);
   return result;
