@@ -88,7 +88,7 @@ import json
 
 from ansible.module_utils.basic import AnsibleModule
 
-# The three texts as ombrix-patch-cli --check names them, English and Norwegian, in its order.
+# The three texts, English and Norwegian, in the order of ombrix-patch-cli's offsets.
 TEXTS = (
     ("Work with Submitted Jobs", "Arbeide med jobber som er sendt"),
     ("Display Module Source", "Vise modulkilde"),
