@@ -80,6 +80,17 @@ TargetReport Judge(const TargetCheck& check, const Task& task) {
                 "another program changed the file while this run read it. This run changed "
                 "nothing; what the other program did stands.");
   }
+  if (check.torn) {
+    // A write in place cut short: what a run or a restore does with it, finished.
+    const bool finished = RestoreWouldComplete(check);
+    std::string words = "text " + std::to_string(check.torn->pair + 1) +
+                        " is part English and part Norwegian at byte " +
+                        std::to_string(check.torn->offset) + " (a write in place was cut short)";
+    words += finished ? (task.restore ? "; --restore turns it back"
+                                      : "; a run finishes the patch, and --restore turns it back")
+                      : ", and this run cannot finish it: restore the file from a copy";
+    return Make(Result::kPartlyPatched, outcome, words);
+  }
   if (would_change && check.blocked) {
     return Make(Result::kError, outcome,
                 std::string(task.restore ? "a run would restore it" : "a run would patch it") +

@@ -122,6 +122,23 @@ std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
   CheckScan scan(images);
   ThrowIfFailed(target.Scan(scan, settings.buffer_size), path);
   TargetCheck check = scan.Result();
+  if (check.kind != TargetKind::kUnpatched && check.kind != TargetKind::kPatched) {
+    // A text cut short by a write in place.
+    TornScan torn;
+    ThrowIfFailed(target.Scan(torn, settings.buffer_size), path);
+    if (const std::optional<TornText> text = torn.First()) {
+      // Taken as Norwegian, as the write was making it: a run finishes the patch and a restore
+      // turns it back where a restore of that would complete.
+      RunScan restore(images, PatchDirection::kRestore);
+      RepairedScan norwegian(restore.scanner(), text->offset,
+                             TextImage(text->pair, Language::kNorwegian));
+      ThrowIfFailed(target.Scan(norwegian, settings.buffer_size), path);
+      check.kind = TargetKind::kPartlyPatched;
+      check.restorable = restore.Result().has_value();
+      check.ambiguous = restore.Ambiguous();
+      check.torn = text;
+    }
+  }
   if (check.kind == TargetKind::kUnpatched || check.restorable) {
     check.blocked = target.WhyNotWritable();
   }

@@ -12,6 +12,7 @@
 
 #include "engine/run/patch_run.h"
 #include "engine/search/patch_table.h"
+#include "engine/search/torn_scan.h"
 
 namespace ombrix {
 
@@ -35,6 +36,9 @@ struct TargetCheck {
   bool restorable = false;  // a restore would complete
   // Where a restore cannot tell which place a patch wrote, and so changes nothing.
   std::optional<RestoreAmbiguity> ambiguous;
+  // A text that a write in place left cut short, part English and part Norwegian: the file is
+  // partly patched, and `restorable` says whether a run and a restore can finish it.
+  std::optional<TornText> torn;
   // Why a patch would not complete, where it would not: the first pair neither of whose texts
   // is there; else the first pair whose English text a patch misses because it lies across the
   // text an earlier pair's replacement wrote (`overlapped_by`).

@@ -165,5 +165,49 @@ TEST_F(CheckTargetTest, ReadsWithoutWritingAndAnswersInvalidPathsAsARunWould) {
   EXPECT_EQ(CheckTarget(folder_.path()), std::nullopt);
 }
 
+// A write in place cut short leaves a text whose bytes are each the English or the Norwegian
+// image's byte there: the check calls it partly patched and names it, a run finishes the patch,
+// and a restore turns the file back. A byte that is neither image's is no torn text.
+TEST_F(CheckTargetTest, TextCutShortByAWriteInPlaceIsFinishedEitherWay) {
+  // The sample's bytes with the first `bytes` bytes of text `pair` taken from `from`.
+  const auto torn = [&](const std::string& into, const std::string& from, std::size_t pair,
+                        std::size_t bytes) {
+    std::string out = into;
+    const std::size_t at = sample_.replacements[pair].offset;
+    out.replace(at, bytes, from, at, bytes);
+    return out;
+  };
+  const auto half = [&](std::size_t pair) { return sample_.replacements[pair].image.size() / 2; };
+  std::string stray = torn(sample_.unpatched, sample_.patched, 1, half(1));
+  stray[sample_.replacements[1].offset + 3] = '\x7f';
+  const struct {
+    std::string bytes;
+    std::optional<TornText> text;
+  } cases[] = {
+      {torn(sample_.unpatched, sample_.patched, 0, half(0)),
+       TornText{0, sample_.replacements[0].offset}},
+      {torn(torn(sample_.unpatched, sample_.patched, 0, sample_.replacements[0].image.size()),
+            sample_.patched, 1, half(1)),
+       TornText{1, sample_.replacements[1].offset}},
+      {torn(sample_.patched, sample_.unpatched, 2, half(2)),
+       TornText{2, sample_.replacements[2].offset}},
+      {stray, std::nullopt},
+  };
+  for (const auto& [bytes, text] : cases) {
+    test::WriteBytes(target_, bytes);
+    const std::optional<TargetCheck> check = CheckTarget(target_);
+    ASSERT_TRUE(check);
+    EXPECT_EQ(check->torn, text);
+    if (!text) continue;
+    EXPECT_EQ(check->kind, TargetKind::kPartlyPatched);
+    EXPECT_TRUE(check->restorable);
+    EXPECT_EQ(RunPatch(target_, PatchDirection::kApply), PatchOutcome::Completed);
+    EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.patched));
+    test::WriteBytes(target_, bytes);
+    EXPECT_EQ(RunPatch(target_, PatchDirection::kRestore), PatchOutcome::Completed);
+    EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.unpatched));
+  }
+}
+
 }  // namespace
 }  // namespace ombrix

@@ -83,6 +83,16 @@ std::optional<Replacements> RunScan::Result() const {
   return replacements;
 }
 
+std::optional<Replacements> RunScan::Repatch() const {
+  if (direction_ != PatchDirection::kRestore || !Result()) return std::nullopt;
+  const std::size_t pairs = PatchTable.size();
+  Replacements replacements;
+  for (std::size_t i = 0; i < pairs; ++i) {
+    replacements.push_back({i, *scan_.found(2 * pairs + i), TextImage(i, Language::kNorwegian)});
+  }
+  return replacements;
+}
+
 std::optional<Replacements> ScanForRun(std::span<char> bytes, PatchDirection direction,
                                        std::size_t part) {
   const PatchImages images;

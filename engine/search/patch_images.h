@@ -86,6 +86,9 @@ class RunScan {
   std::optional<Replacements> Result() const;
   // For a restore: where it cannot tell which place a patch wrote (it then does not complete).
   std::optional<RestoreAmbiguity> Ambiguous() const;
+  // For a restore that completes: the overwrites of a patch of its result, which makes a
+  // partly patched file wholly patched (where a text is Norwegian already, it writes the same).
+  std::optional<Replacements> Repatch() const;
 
  private:
   PatchDirection direction_;
