@@ -1,7 +1,9 @@
 // libFuzzer target: a run's scan over a buffer, held against the plain definition. The input
-// is a recipe (see BufferFromRecipe): bytes and the patch's images, whole, cut and overlapping.
-// Its first byte chooses the direction and the size of the parts in which the buffer is handed
-// to the scan, as a run reads a file through its buffer, down to a single byte.
+// is a recipe (see BufferFromRecipe): bytes and the patch's images, whole, cut and overlapping,
+// and holes. Its first byte chooses the direction and the size of the parts in which the buffer
+// is handed to the scan, as a run reads a file through its buffer, down to a single byte; the
+// scan skips the holes as a run skips a sparse file's, and the plain definition reads every
+// byte.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -37,11 +39,12 @@ struct Searchers {
   }
 };
 
-// The run's overwrites, the buffer handed over `part` bytes at a time.
-std::optional<ombrix::Replacements> Scan(const Searchers& searchers, std::string bytes,
-                                         ombrix::PatchDirection direction, std::size_t part) {
+// The run's overwrites, the buffer handed over `part` bytes at a time, `holes` skipped.
+std::optional<ombrix::Replacements> Scan(const Searchers& searchers, const std::string& bytes,
+                                         ombrix::PatchDirection direction, std::size_t part,
+                                         std::span<const ombrix::Stretch> holes) {
   ombrix::RunScan scan(searchers.patch, direction);
-  ombrix::ScanInParts({bytes.data(), bytes.size()}, scan.scanner(), part);
+  ombrix::ScanInParts({bytes.data(), bytes.size()}, scan.scanner(), part, holes);
   return scan.Result();
 }
 
@@ -52,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const auto direction = data[0] & 1 ? PatchDirection::kRestore : PatchDirection::kApply;
   const std::size_t part = 1 + (data[0] >> 1) * 3;  // 1 to 382 bytes
-  const std::string original = test::BufferFromRecipe({data + 1, size - 1});
+  std::vector<Stretch> holes;
+  const std::string original = test::BufferFromRecipe({data + 1, size - 1}, &holes);
   static const Searchers searchers;
 
   // Every image, searched alone, is found where std::search finds it.
@@ -64,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string expected = original;
   const std::optional<Replacements> expected_replacements =
       test::ReferenceRun({expected.data(), expected.size()}, direction);
-  const std::optional<Replacements> in_parts = Scan(searchers, original, direction, part);
+  const std::optional<Replacements> in_parts = Scan(searchers, original, direction, part, holes);
   Require(in_parts == expected_replacements);
-  Require(Scan(searchers, original, direction, original.size() + 1) == expected_replacements);
+  Require(Scan(searchers, original, direction, original.size() + 1, {}) == expected_replacements);
   if (in_parts) {
     std::string written = original;
     test::Apply(*in_parts, {written.data(), written.size()});
@@ -74,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // What --check says of the buffer agrees with the runs' plain definition both ways.
-  std::string scratch = original;
-  const TargetCheck check = CheckBytes(searchers.patch, {scratch.data(), scratch.size()}, part);
+  const TargetCheck check =
+      CheckBytes(searchers.patch, {original.data(), original.size()}, part, holes);
   std::string other = original;
   const auto other_direction =
       direction == PatchDirection::kApply ? PatchDirection::kRestore : PatchDirection::kApply;

@@ -11,16 +11,25 @@ std::error_code FileSystem::FindData(const File& /*file*/, std::uint64_t offset,
   return {};
 }
 
+std::error_code FindDataAfter(FileSystem& files, const File& file, std::uint64_t offset,
+                              std::uint64_t size, std::uint64_t& start, std::uint64_t& end) {
+  if (const std::error_code error = files.FindData(file, offset, size, start, end)) return error;
+  if (start >= size) return {};
+  // Data that moves backwards or is empty: the file changed under the walk.
+  return start < offset || end <= start ? make_error_code(PatchErrc::kFileChanged)
+                                        : std::error_code();
+}
+
 std::error_code ForEachDataStretch(
     FileSystem& files, const File& file, std::uint64_t size,
     const std::function<std::error_code(std::uint64_t, std::uint64_t)>& stretch) {
   for (std::uint64_t offset = 0; offset < size;) {
     std::uint64_t start = 0;
     std::uint64_t end = 0;
-    if (const std::error_code error = files.FindData(file, offset, size, start, end)) return error;
+    if (const std::error_code error = FindDataAfter(files, file, offset, size, start, end)) {
+      return error;
+    }
     if (start >= size) break;
-    // Data that moves backwards or is empty: the file changed under the walk.
-    if (start < offset || end <= start) return PatchErrc::kFileChanged;
     if (const std::error_code error = stretch(start, end)) return error;
     offset = end;
   }

@@ -244,6 +244,11 @@ inline constexpr std::size_t kVerifyAlignment = 4096;
 // The platform's file system.
 FileSystem& RealFileSystem();
 
+// FindData, held to its word: PatchErrc::kFileChanged where the stretch it tells of lies
+// before `offset` or is empty, as when the file changes under the look.
+std::error_code FindDataAfter(FileSystem& files, const File& file, std::uint64_t offset,
+                              std::uint64_t size, std::uint64_t& start, std::uint64_t& end);
+
 // Calls `stretch(start, end)` for each stretch of data of `file`, `size` bytes long, in order,
 // as FindData tells them; stops at the first error, its own or `stretch`'s.
 std::error_code ForEachDataStretch(

@@ -17,9 +17,10 @@ class CheckScan final : public Scanner {
       : look_(Steps(images)), restore_(images, PatchDirection::kRestore) {}
 
   void Scan(std::span<char> window, std::uint64_t offset, bool at_end) override {
-    // The restore changes a window of its own, taken before the patch's steps change this one.
+    // The restore changes a window of its own, taken before the patch's steps change this one
+    // (after a hole that ended the last window, it keeps nothing of it).
     Scanner& restore = restore_.scanner();
-    const auto seen = static_cast<std::size_t>(seen_ - offset);
+    const auto seen = static_cast<std::size_t>(std::max(seen_, offset) - offset);
     restore_window_.erase(restore_window_.begin(),
                           restore_window_.end() - static_cast<std::ptrdiff_t>(restore.Keep()));
     restore_window_.insert(restore_window_.end(),
@@ -31,6 +32,9 @@ class CheckScan final : public Scanner {
   std::size_t Keep() const override { return look_.Keep(); }
   std::size_t MaxKeep() const override { return look_.MaxKeep(); }
   bool Done() const override { return look_.Done() && restore_.scanner().Done(); }
+  std::size_t MaxZeroRun() const override {
+    return std::max(look_.MaxZeroRun(), restore_.scanner().MaxZeroRun());
+  }
 
   TargetCheck Result() const {
     TargetCheck check;
@@ -104,13 +108,14 @@ class CheckScan final : public Scanner {
 
 }  // namespace
 
-TargetCheck CheckBytes(std::span<char> bytes, std::size_t part) {
+TargetCheck CheckBytes(std::span<const char> bytes, std::size_t part) {
   return CheckBytes(PatchImages(), bytes, part);
 }
 
-TargetCheck CheckBytes(const PatchImages& images, std::span<char> bytes, std::size_t part) {
+TargetCheck CheckBytes(const PatchImages& images, std::span<const char> bytes, std::size_t part,
+                       std::span<const Stretch> holes) {
   CheckScan scan(images);
-  ScanInParts(bytes, scan, part);
+  ScanInParts(bytes, scan, part, holes);
   return scan.Result();
 }
 

@@ -57,12 +57,13 @@ struct TargetCheck {
 std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
                                        const RunSettings& settings = {});
 
-// The same over bytes already in memory, read `part` bytes at a time. `bytes` is used as
-// scratch space and is left changed.
-TargetCheck CheckBytes(std::span<char> bytes,
+// The same over bytes already in memory, read as ScanInParts reads them (`part` bytes at a
+// time, `holes` skipped).
+TargetCheck CheckBytes(std::span<const char> bytes,
                        std::size_t part = std::numeric_limits<std::size_t>::max());
 // The same with searchers made before (the fuzzer checks thousands of buffers a second).
-TargetCheck CheckBytes(const PatchImages& images, std::span<char> bytes, std::size_t part);
+TargetCheck CheckBytes(const PatchImages& images, std::span<const char> bytes, std::size_t part,
+                       std::span<const Stretch> holes = {});
 
 }  // namespace ombrix
 

@@ -67,8 +67,7 @@ TEST(CheckBytesTest, VerdictsAgreeWithWhatARunWouldDo) {
       }
     }
     const std::string bytes = test::BufferFromRecipe(recipe);
-    std::string scratch = bytes;
-    const TargetCheck check = CheckBytes(scratch, 1 + random() % 300);
+    const TargetCheck check = CheckBytes(bytes, 1 + random() % 300);
     std::string patched = bytes;
     std::string restored = bytes;
     const bool patch = test::ReferenceRun(patched, PatchDirection::kApply).has_value();
@@ -147,6 +146,66 @@ TEST(CheckBytesTest, NamesTheFirstOffsetOfEachText) {
   EXPECT_EQ(check.pairs[1].english, 4001u);
   EXPECT_EQ(check.pairs[1].norwegian, std::nullopt);
   EXPECT_EQ(check.pairs[2].english, 5000u);
+}
+
+// Sparse files as a run and a check meet them: of each hole only the edges that an image could
+// share are read, and the texts at a hole's edges and between holes are found all the same.
+TEST(HolesTest, SkippingHolesFindsWhatReadingEveryByteFinds) {
+  struct Layout {
+    const char* name;
+    std::size_t size;                                        // zero bytes, but for the texts
+    std::vector<std::pair<std::size_t, std::string>> texts;  // where each lies
+    std::vector<Stretch> holes;
+    bool completes;  // whether the run in the layout's direction completes
+    PatchDirection direction = PatchDirection::kApply;
+  };
+  const Layout layouts[] = {
+      {"texts at both edges of a hole",
+       16384,
+       {{4096 - 141, EnglishImage(0)}, {12288, EnglishImage(1)}, {14001, EnglishImage(2)}},
+       {{4096, 12288}},
+       true},
+      {"texts split by holes, each ending in the next one",
+       16384,
+       {{100, EnglishImage(0)}, {5000, EnglishImage(1)}, {9000, EnglishImage(2)}},
+       {{241, 5000}, {5159, 9000}, {9029, 16384}},
+       true},
+      {"holes of one, two and three bytes inside and after texts",
+       8192,
+       {{1001, EnglishImage(0)}, {2000, EnglishImage(1)}, {3000, EnglishImage(2)}},
+       {{1002, 1003}, {2159, 2161}, {3029, 3032}},
+       true},
+      {"touching holes at both ends, Norwegian texts at their edges",
+       16384,
+       {{4096, NorwegianImage(0)}, {8000, NorwegianImage(1)}, {12288 - 29, NorwegianImage(2)}},
+       {{0, 2048}, {2048, 4096}, {12288, 16384}},
+       true,
+       PatchDirection::kRestore},
+      {"a file that is all hole", 16384, {}, {{0, 16384}}, false},
+      {"an empty file", 0, {}, {}, false},
+  };
+  for (const Layout& layout : layouts) {
+    std::string bytes(layout.size, '\0');
+    for (const auto& [at, text] : layout.texts) Place(bytes, at, text);
+    for (const Stretch& hole : layout.holes) {
+      ASSERT_EQ(bytes.find_first_not_of('\0', hole.start), bytes.find_first_not_of('\0', hole.end))
+          << layout.name << ": a hole holds zero bytes only";
+    }
+    for (const std::size_t part : {std::size_t{1}, std::size_t{7}, std::size_t{5000}}) {
+      const std::string where = std::string(layout.name) + ", part " + std::to_string(part);
+      const auto run = ScanForRun(bytes, layout.direction, part, layout.holes);
+      EXPECT_EQ(run, ScanForRun(bytes, layout.direction, part)) << where;
+      EXPECT_EQ(run.has_value(), layout.completes) << where;
+      const TargetCheck skipped = CheckBytes(PatchImages(), bytes, part, layout.holes);
+      const TargetCheck every = CheckBytes(bytes, part);
+      for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+        EXPECT_EQ(skipped.pairs[i].english, every.pairs[i].english) << where;
+        EXPECT_EQ(skipped.pairs[i].norwegian, every.pairs[i].norwegian) << where;
+      }
+      EXPECT_EQ(skipped.kind, every.kind) << where;
+      EXPECT_EQ(skipped.restorable, every.restorable) << where;
+    }
+  }
 }
 
 using CheckTargetTest = test::TargetTest;

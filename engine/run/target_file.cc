@@ -1,7 +1,5 @@
 #include "engine/run/target_file.h"
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -47,6 +45,35 @@ Failure NotKept(const WriteAccess& access) {
   return failure;
 }
 
+// The target as a scan reads it, through the file system.
+class TargetSource final : public ScanSource {
+ public:
+  TargetSource(FileSystem& files, const Target& target) : files_(files), target_(target) {}
+
+  std::error_code FindData(std::uint64_t offset, std::uint64_t& start,
+                           std::uint64_t& end) override {
+    return FindDataAfter(files_, target_.file, offset, target_.info.size, start, end);
+  }
+  std::error_code Read(std::uint64_t offset, std::span<char> bytes) override {
+    return ReadAllAt(files_, target_.file, offset, bytes);  // kFileChanged where it is shorter
+  }
+  std::error_code CheckEnd() override {
+    // One byte more must meet the end: the file did not grow while it was read.
+    char extra;
+    std::size_t more = 0;
+    const std::uint64_t size = target_.info.size;
+    if (const std::error_code error = files_.ReadAt(target_.file, size, {&extra, 1}, more)) {
+      return error;
+    }
+    if (more == 0) return {};
+    return size == 0 ? PatchErrc::kLengthUntrue : PatchErrc::kFileChanged;
+  }
+
+ private:
+  FileSystem& files_;
+  const Target& target_;
+};
+
 }  // namespace
 
 std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& path) {
@@ -88,39 +115,9 @@ Failure TargetFile::Scan(Scanner& scanner, std::size_t buffer_size) {
     failure.detail = std::to_string(keep + buffer_size);
     return failure;
   }
-  const std::uint64_t size = target_.info.size;
-  std::uint64_t read = 0;  // bytes of the file read so far
-  std::size_t kept = 0;    // of them, at the start of the buffer
-  for (;;) {
-    const std::size_t wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer_size, size - read));
-    std::size_t count = 0;
-    if (wanted > 0) {
-      if (const std::error_code error =
-              files_.ReadAt(target_.file, read, {buffer.get() + kept, wanted}, count)) {
-        return Fail(error, Step::kRead);
-      }
-      if (count == 0) return Fail(PatchErrc::kFileChanged, Step::kRead);  // it became shorter
-    }
-    read += count;
-    const bool at_end = read == size;
-    if (at_end) {
-      // One byte more must meet the end: the file did not grow while it was read.
-      char extra;
-      std::size_t more = 0;
-      if (const std::error_code error = files_.ReadAt(target_.file, read, {&extra, 1}, more)) {
-        return Fail(error, Step::kRead);
-      }
-      if (more != 0) {
-        return Fail(size == 0 ? PatchErrc::kLengthUntrue : PatchErrc::kFileChanged, Step::kRead);
-      }
-    }
-    scanner.Scan({buffer.get(), kept + count}, read - kept - count, at_end);
-    if (at_end || scanner.Done()) return {};
-    const std::size_t next = scanner.Keep();
-    std::memmove(buffer.get(), buffer.get() + kept + count - next, next);
-    kept = next;
-  }
+  TargetSource source(files_, target_);
+  return Fail(ScanData(source, target_.info.size, scanner, {buffer.get(), keep + buffer_size}),
+              Step::kRead);
 }
 
 Failure TargetFile::Prepare(WriteAccess& access) {

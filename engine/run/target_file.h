@@ -61,8 +61,8 @@ class TargetFile {
 
   // Reads the file from its start through a buffer of `buffer_size` bytes (and the few bytes
   // the scanner keeps from one part for the next), handing each part to `scanner`, until the
-  // file ends or the scanner is done. Fails where reading fails or the file ends before its
-  // length.
+  // file ends or the scanner is done; of its holes, only the edges that an image could share
+  // (ScanData). Fails where reading fails or the file ends before its length, or goes on past it.
   Failure Scan(Scanner& scanner, std::size_t buffer_size = kReadBufferSize);
 
   // The failure that Write would meet before writing anything, because of who this user is or

@@ -93,11 +93,11 @@ std::optional<Replacements> RunScan::Repatch() const {
   return replacements;
 }
 
-std::optional<Replacements> ScanForRun(std::span<char> bytes, PatchDirection direction,
-                                       std::size_t part) {
+std::optional<Replacements> ScanForRun(std::span<const char> bytes, PatchDirection direction,
+                                       std::size_t part, std::span<const Stretch> holes) {
   const PatchImages images;
   RunScan scan(images, direction);
-  ScanInParts(bytes, scan.scanner(), part);
+  ScanInParts(bytes, scan.scanner(), part, holes);
   return scan.Result();
 }
 

@@ -95,11 +95,11 @@ class RunScan {
   StreamScan scan_;
 };
 
-// The overwrites of a run in `direction` over bytes whole in memory, handed to the scan `part`
-// bytes at a time; nothing when the run would not complete. `bytes` serves as scratch space and
-// is left changed.
-std::optional<Replacements> ScanForRun(std::span<char> bytes, PatchDirection direction,
-                                       std::size_t part = std::numeric_limits<std::size_t>::max());
+// The overwrites of a run in `direction` over bytes whole in memory, read as ScanInParts reads
+// them (`part` bytes at a time, `holes` skipped); nothing when the run would not complete.
+std::optional<Replacements> ScanForRun(std::span<const char> bytes, PatchDirection direction,
+                                       std::size_t part = std::numeric_limits<std::size_t>::max(),
+                                       std::span<const Stretch> holes = {});
 
 }  // namespace ombrix
 

@@ -17,8 +17,7 @@ using test::Place;
 // What a run in `direction` would write over `bytes`; `bytes` is left as the run leaves it.
 std::optional<Replacements> Replace(std::string& bytes,
                                     PatchDirection direction = PatchDirection::kApply) {
-  std::string scratch = bytes;
-  std::optional<Replacements> replacements = ScanForRun(scratch, direction);
+  std::optional<Replacements> replacements = ScanForRun(bytes, direction);
   if (replacements) test::Apply(*replacements, bytes);
   return replacements;
 }
@@ -112,8 +111,7 @@ TEST(PatchImagesTest, AgreesWithThePlainDefinitionHoweverTheBufferIsRead) {
       std::string expected = original;
       const auto expected_replacements = test::ReferenceRun(expected, direction);
       const std::size_t part = round % 2 == 0 ? 1 + random() % 8 : 1 + random() % 400;
-      std::string scratch = original;
-      const auto replacements = ScanForRun(scratch, direction, part);
+      const auto replacements = ScanForRun(original, direction, part);
 
       ASSERT_EQ(replacements, expected_replacements) << "round " << round << ", part " << part;
       if (replacements) {

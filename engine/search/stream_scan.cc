@@ -2,14 +2,42 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
+#include <string_view>
 
 namespace ombrix {
+namespace {
+
+// The most zero bytes in a row in `image`.
+std::size_t LongestZeroRun(std::string_view image) {
+  std::size_t longest = 0;
+  std::size_t run = 0;
+  for (const char byte : image) {
+    run = byte == '\0' ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  return longest;
+}
+
+// Whether `replacement` has a zero byte wherever `image` has one.
+[[maybe_unused]] bool KeepsZeros(std::string_view image, std::string_view replacement) {
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    if (image[i] == '\0' && replacement[i] != '\0') return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 StreamScan::StreamScan(std::vector<ScanStep> steps) {
   for (const ScanStep& step : steps) {
-    assert(step.replacement.empty() || step.replacement.size() == step.image->size());
+    const std::string& image = step.image->needle();
+    assert(LongestZeroRun(image) < image.size());
+    assert(step.replacement.empty() ||
+           (step.replacement.size() == image.size() && KeepsZeros(image, step.replacement)));
     steps_.push_back({step, 0, std::nullopt});
-    max_keep_ += step.image->size() - 1;
+    max_keep_ += image.size() - 1;
+    max_zero_run_ = std::max(max_zero_run_, LongestZeroRun(image));
   }
 }
 
@@ -17,12 +45,13 @@ void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end)
   end_ = offset + window.size();
   // The bytes that the steps after may change: those that every step before has searched to
   // the end and, if it replaces, will not change any more. A step that has not found its image
-  // holds back where it could still begin, unless the file ends here.
+  // holds back where it could still begin, unless no image goes on past the window.
   std::uint64_t settled = end_;
   for (Step& step : steps_) {
     const std::size_t size = step.image->size();
+    // After a hole that no image crosses, nothing begins before the window.
+    step.searched = std::max(step.searched, offset);
     if (!step.found && settled >= step.searched + size) {
-      assert(step.searched >= offset);
       const std::span<const char> unsearched =
           window.subspan(static_cast<std::size_t>(step.searched - offset),
                          static_cast<std::size_t>(settled - step.searched));
@@ -35,6 +64,7 @@ void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end)
       }
     }
     if (!step.found && !at_end) settled = std::min(settled, step.searched);
+    if (at_end) step.searched = end_;
   }
 }
 
@@ -50,16 +80,121 @@ bool StreamScan::Done() const {
   return std::all_of(steps_.begin(), steps_.end(), [](const Step& step) { return step.found; });
 }
 
-void ScanInParts(std::span<char> bytes, Scanner& scanner, std::size_t part) {
-  assert(part > 0);
-  std::size_t start = 0;
-  for (std::size_t filled = 0;;) {
-    filled = std::min(bytes.size(), filled + std::min(part, bytes.size() - filled));
-    const bool at_end = filled == bytes.size();
-    scanner.Scan(bytes.subspan(start, filled - start), start, at_end);
-    if (at_end || scanner.Done()) return;
-    start = filled - scanner.Keep();
+std::error_code ScanData(ScanSource& source, std::uint64_t size, Scanner& scanner,
+                         std::span<char> buffer) {
+  assert(buffer.size() > scanner.MaxKeep());
+  const std::uint64_t margin = scanner.MaxZeroRun();
+  // The bytes to read are the data and `margin` bytes of hole on either side of it; those of
+  // [pos, stop) are read in a row. `looked` is where the data found so far ends.
+  std::uint64_t looked = 0;
+  // The next bytes to read after `looked`: [begin, end), begin == size where none are left.
+  const auto next = [&](std::uint64_t& begin, std::uint64_t& end) -> std::error_code {
+    begin = end = size;
+    if (looked >= size) return {};
+    std::uint64_t start = size;
+    std::uint64_t finish = size;
+    if (const std::error_code error = source.FindData(looked, start, finish)) return error;
+    if (start >= size) return {};
+    assert(start >= looked && finish > start && finish <= size);
+    looked = finish;
+    begin = start - std::min(start, margin);
+    end = finish + std::min(size - finish, margin);
+    return {};
+  };
+  std::uint64_t pos = 0;
+  std::uint64_t stop = 0;
+  if (const std::error_code error = next(pos, stop)) return error;
+  std::uint64_t window_offset = pos;  // of the buffer's first byte
+  std::size_t kept = 0;               // bytes of the last window kept at the buffer's start
+  for (;;) {
+    std::size_t filled = kept;
+    bool window_ends = false;    // no image goes on past the window
+    std::uint64_t after = size;  // where reading goes on after a hole, if it does
+    std::uint64_t after_end = size;
+    while (filled < buffer.size()) {
+      if (pos == stop) {
+        std::uint64_t begin = size;
+        std::uint64_t end = size;
+        if (const std::error_code error = next(begin, end)) return error;
+        if (begin < size && begin <= stop) {  // a hole short enough to read
+          stop = std::max(stop, end);
+          continue;
+        }
+        window_ends = true;
+        after = begin;
+        after_end = end;
+        break;
+      }
+      const auto count = static_cast<std::size_t>(
+          std::min<std::uint64_t>(stop - pos, static_cast<std::uint64_t>(buffer.size() - filled)));
+      if (const std::error_code error = source.Read(pos, buffer.subspan(filled, count))) {
+        return error;
+      }
+      pos += count;
+      filled += count;
+    }
+    const bool file_ends = window_ends && after >= size;
+    if (file_ends) {
+      if (const std::error_code error = source.CheckEnd()) return error;
+    }
+    scanner.Scan(buffer.first(filled), window_offset, window_ends);
+    if (file_ends || scanner.Done()) return {};
+    if (window_ends) {
+      kept = 0;
+      pos = window_offset = after;
+      stop = after_end;
+    } else {
+      kept = scanner.Keep();
+      std::memmove(buffer.data(), buffer.data() + filled - kept, kept);
+      window_offset += filled - kept;
+    }
   }
+}
+
+namespace {
+
+// Bytes in memory, as a file whose data is all but the given holes.
+class BytesSource final : public ScanSource {
+ public:
+  BytesSource(std::span<const char> bytes, std::span<const Stretch> holes)
+      : bytes_(bytes), holes_(holes) {}
+
+  std::error_code FindData(std::uint64_t offset, std::uint64_t& start,
+                           std::uint64_t& end) override {
+    start = offset;
+    for (const Stretch& hole : holes_) {
+      if (hole.end <= start) continue;
+      if (hole.start > start) break;
+      start = hole.end;
+    }
+    end = bytes_.size();
+    for (const Stretch& hole : holes_) {
+      if (hole.start > start) {
+        end = hole.start;
+        break;
+      }
+    }
+    start = std::min<std::uint64_t>(start, bytes_.size());
+    return {};
+  }
+  std::error_code Read(std::uint64_t offset, std::span<char> bytes) override {
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), bytes.size(), bytes.begin());
+    return {};
+  }
+
+ private:
+  std::span<const char> bytes_;
+  std::span<const Stretch> holes_;
+};
+
+}  // namespace
+
+void ScanInParts(std::span<const char> bytes, Scanner& scanner, std::size_t part,
+                 std::span<const Stretch> holes) {
+  assert(part > 0);
+  BytesSource source(bytes, holes);
+  std::vector<char> buffer(scanner.MaxKeep() + std::min(part, bytes.size() + 1));
+  (void)ScanData(source, bytes.size(), scanner, buffer);
 }
 
 }  // namespace ombrix

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "engine/search/image_search.h"
@@ -21,8 +22,10 @@ class Scanner {
   virtual ~Scanner() = default;
 
   // `window` holds the bytes of the file from `offset` on: first the last Keep() bytes of the
-  // window before (none the first time), then the bytes read since. `at_end`: the file ends
-  // with the window. The scanner may change the window's bytes.
+  // window before (none the first time), then the bytes read since. `at_end`: no image goes on
+  // past the window, because the file ends with it or a hole follows whose middle no image can
+  // reach (MaxZeroRun); the next window, if any, then starts further on, with nothing kept. The
+  // scanner may change the window's bytes.
   virtual void Scan(std::span<char> window, std::uint64_t offset, bool at_end) = 0;
   // How many of the last window's bytes the next call needs to see again.
   virtual std::size_t Keep() const = 0;
@@ -30,6 +33,10 @@ class Scanner {
   virtual std::size_t MaxKeep() const = 0;
   // Whether the rest of the file can no longer change what the scanner found.
   virtual bool Done() const = 0;
+  // The most zero bytes in a row of any image the scanner looks for: of a hole (a stretch of
+  // zero bytes) longer than twice this, an occurrence can hold only the bytes this near to
+  // its edges.
+  virtual std::size_t MaxZeroRun() const = 0;
 };
 
 // One step of a StreamScan: the image it looks for and, unless it only looks, the image that
@@ -45,6 +52,8 @@ struct ScanStep {
 // and the result is the same however the file is cut into parts. Until it finds its image, a
 // step holds back from the steps after it the bytes that an occurrence could still begin in,
 // so the steps follow the reading at a distance of at most the lengths of their images.
+// REQUIRES: each image holds a byte other than zero, and each replacement has zero bytes where
+// its image has them (text images do), so that no replacement fills a hole's edge.
 class StreamScan : public Scanner {
  public:
   explicit StreamScan(std::vector<ScanStep> steps);
@@ -54,6 +63,7 @@ class StreamScan : public Scanner {
   std::size_t MaxKeep() const override { return max_keep_; }
   // Every step found its image.
   bool Done() const override;
+  std::size_t MaxZeroRun() const override { return max_zero_run_; }
 
   // Where step `index` found its image, as an offset in the file.
   std::optional<std::uint64_t> found(std::size_t index) const { return steps_[index].found; }
@@ -66,11 +76,44 @@ class StreamScan : public Scanner {
   std::vector<Step> steps_;
   std::uint64_t end_ = 0;  // bytes of the file seen so far
   std::size_t max_keep_ = 0;
+  std::size_t max_zero_run_ = 0;
 };
 
-// Hands `bytes`, whole in memory, to `scanner` as if it were read `part` bytes at a time (the
-// tests and the fuzzer cut it into parts of a few bytes so that every boundary is crossed).
-void ScanInParts(std::span<char> bytes, Scanner& scanner, std::size_t part);
+// A file as ScanData reads it: where its data lies, and its bytes.
+class ScanSource {
+ public:
+  virtual ~ScanSource() = default;
+  // The first stretch of data at or after `offset`, [start, end), with offset <= start < end;
+  // start is the file's length where only a hole follows. Holes read as zero bytes.
+  virtual std::error_code FindData(std::uint64_t offset, std::uint64_t& start,
+                                   std::uint64_t& end) = 0;
+  // Fills all of `bytes` with the file's bytes from `offset` on.
+  virtual std::error_code Read(std::uint64_t offset, std::span<char> bytes) = 0;
+  // Called once, when every byte up to the file's length was read or found to lie in a hole,
+  // before the scanner sees the last of them: fails where the file goes on past its length.
+  virtual std::error_code CheckEnd() { return {}; }
+};
+
+// Hands the `size` bytes of `source` to `scanner` through `buffer` (at least one byte more
+// than the scanner's MaxKeep), until the file ends or the scanner is done. Of each hole it
+// reads only the scanner's MaxZeroRun bytes at either edge, the only ones an image could
+// share with it, and ends the window before a longer hole: the scanner finds what it would
+// find in every byte, and a sparse file costs what its data costs. Answers the source's first
+// error.
+std::error_code ScanData(ScanSource& source, std::uint64_t size, Scanner& scanner,
+                         std::span<char> buffer);
+
+// A stretch of a file's bytes, [start, end).
+struct Stretch {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+};
+
+// Hands `bytes`, whole in memory, to `scanner` as ScanData reads a file `part` bytes at a time
+// whose data is all but `holes` (in order; zero bytes). The tests and the fuzzer cut it into
+// parts of a few bytes so that every boundary is crossed, and make holes at every offset.
+void ScanInParts(std::span<const char> bytes, Scanner& scanner, std::size_t part,
+                 std::span<const Stretch> holes = {});
 
 }  // namespace ombrix
 

@@ -26,7 +26,14 @@ bool Torn(std::span<const char> bytes, std::string_view english, std::string_vie
 
 TornScan::TornScan() {
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
-    max_keep_ = std::max(max_keep_, TextImage(i, Language::kEnglish).size() - 1);
+    const std::string_view english = TextImage(i, Language::kEnglish);
+    const std::string_view norwegian = TextImage(i, Language::kNorwegian);
+    max_keep_ = std::max(max_keep_, english.size() - 1);
+    std::size_t zeros = 0;
+    for (std::size_t at = 0; at < english.size(); ++at) {
+      zeros = english[at] == 0 || norwegian[at] == 0 ? zeros + 1 : 0;
+      max_zero_run_ = std::max(max_zero_run_, zeros);
+    }
   }
 }
 

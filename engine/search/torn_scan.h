@@ -32,6 +32,7 @@ class TornScan final : public Scanner {
   std::size_t Keep() const override { return keep_; }
   std::size_t MaxKeep() const override { return max_keep_; }
   bool Done() const override;
+  std::size_t MaxZeroRun() const override { return max_zero_run_; }
 
   std::optional<std::uint64_t> found(std::size_t pair) const { return found_[pair]; }
   // The torn text of the first pair that has one. A write in place tears one text at a time.
@@ -42,6 +43,7 @@ class TornScan final : public Scanner {
   std::array<std::uint64_t, PatchTable.size()> searched_{};  // no torn text begins before
   std::size_t keep_ = 0;
   std::size_t max_keep_ = 0;
+  std::size_t max_zero_run_ = 0;  // where either image has a zero byte, a torn text may too
 };
 
 // Hands the file to `scanner` with the bytes at [offset, offset + image's length) read as
@@ -54,6 +56,7 @@ class RepairedScan final : public Scanner {
   std::size_t Keep() const override { return scanner_.Keep(); }
   std::size_t MaxKeep() const override { return scanner_.MaxKeep(); }
   bool Done() const override { return scanner_.Done(); }
+  std::size_t MaxZeroRun() const override { return scanner_.MaxZeroRun(); }
 
  private:
   Scanner& scanner_;

@@ -65,7 +65,7 @@ std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_vie
   return static_cast<std::size_t>(found - buffer.begin());
 }
 
-std::string BufferFromRecipe(std::span<const unsigned char> recipe) {
+std::string BufferFromRecipe(std::span<const unsigned char> recipe, std::vector<Stretch>* holes) {
   std::string buffer;
   std::size_t cut_end = 0;
   std::size_t cut_start = 0;
@@ -73,6 +73,10 @@ std::string BufferFromRecipe(std::span<const unsigned char> recipe) {
     const unsigned char byte = recipe[i];
     if ((byte == 0xF6 || byte == 0xF7) && i + 1 < recipe.size()) {
       (byte == 0xF6 ? cut_end : cut_start) = recipe[++i];
+    } else if (byte == 0xF8 && i + 1 < recipe.size()) {
+      const std::size_t length = recipe[++i];
+      if (holes != nullptr && length > 0) holes->push_back({buffer.size(), buffer.size() + length});
+      buffer.append(length, '\0');
     } else if (byte >= 0xF0 && byte <= 0xF5) {
       const TextPair& pair = PatchTable[(byte - 0xF0) % 3];
       std::string image = MakeUnicode(byte < 0xF3 ? pair.english : pair.norwegian);

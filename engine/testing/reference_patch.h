@@ -7,8 +7,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/search/patch_images.h"
+#include "engine/search/stream_scan.h"
 
 namespace ombrix::test {
 
@@ -32,10 +34,12 @@ std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_vie
 // Makes test buffers from `recipe`: each byte either stands for itself or, from 0xF0 on, for an
 // image of the patch (0xF0-0xF2 English 1-3, 0xF3-0xF5 Norwegian 1-3); 0xF6 and 0xF7 drop as
 // many bytes as the next byte's value from the end or the start of the image that follows, so
-// that images overlap (the blanks that end one being those that begin the next). The fuzzer
+// that images overlap (the blanks that end one being those that begin the next); 0xF8 makes a
+// hole of as many zero bytes as the next byte's value, added to `holes` where given. The fuzzer
 // mutates recipes, so its inputs hold the images, whole, cut and overlapping, at every
-// alignment.
-std::string BufferFromRecipe(std::span<const unsigned char> recipe);
+// alignment, and holes next to them and inside them.
+std::string BufferFromRecipe(std::span<const unsigned char> recipe,
+                             std::vector<Stretch>* holes = nullptr);
 
 }  // namespace ombrix::test
 
