@@ -63,6 +63,7 @@ def main():
         if os.path.exists(path):
             matrix += [line.rstrip() for line in open(path, encoding="utf-8") if line.strip()]
     kill = open(os.path.join(folder, "kill.txt")).read().strip()
+    kill_in_place = open(os.path.join(folder, "kill-in-place.txt")).read().strip()
     fuzz_log = open(os.path.join(folder, "fuzz.log"), errors="replace").read()
     out = []
     say = out.append
@@ -88,6 +89,7 @@ def main():
             platform, len(bad), "each answered as listed, without hang or crash, touching"
             " nothing" if not failed else "**%d not as listed**" % len(failed)))
     say("- Kill test: %s." % kill)
+    say("- Kill test of the write in place: %s." % kill_in_place)
     executions = re.search(r"stat::number_of_executed_units:\s*(\d+)", fuzz_log)
     seconds = re.search(r"-max_total_time=(\d+)|fuzzing the replacement for (\d+) s", fuzz_log)
     crashed = re.search(r"ERROR: |deadly signal|SUMMARY: ", fuzz_log)
@@ -164,6 +166,14 @@ def main():
         " over and over, checking the target's SHA-256 after each: %s. A new copy left by a"
         " killed run is named like the target with `.ombrix-patch-XXXXXX.tmp` appended; the"
         " README says that it may be deleted." % kill)
+    say("")
+    say("With `--in-place` the program runs as a user who may write the target through its group"
+        " but may not make files in its folder, so that it writes the three texts in place: %s."
+        " A run killed while it writes may leave some texts Norwegian and the others English, or"
+        " one text cut short, part English and part Norwegian; the test then runs the program"
+        " again on that state, which must finish the patch to exactly the new bytes, and"
+        " `--restore` on a copy of the same state, which must give back exactly the old ones."
+        % kill_in_place)
     say("")
 
     say("## Fuzzing")
