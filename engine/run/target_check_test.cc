@@ -188,7 +188,8 @@ TEST(HolesTest, SkippingHolesFindsWhatReadingEveryByteFinds) {
     std::string bytes(layout.size, '\0');
     for (const auto& [at, text] : layout.texts) Place(bytes, at, text);
     for (const Stretch& hole : layout.holes) {
-      ASSERT_EQ(bytes.find_first_not_of('\0', hole.start), bytes.find_first_not_of('\0', hole.end))
+      ASSERT_EQ(bytes.find_first_not_of('\0', static_cast<std::size_t>(hole.start)),
+                bytes.find_first_not_of('\0', static_cast<std::size_t>(hole.end)))
           << layout.name << ": a hole holds zero bytes only";
     }
     for (const std::size_t part : {std::size_t{1}, std::size_t{7}, std::size_t{5000}}) {
@@ -232,13 +233,13 @@ TEST_F(CheckTargetTest, TextCutShortByAWriteInPlaceIsFinishedEitherWay) {
   const auto torn = [&](const std::string& into, const std::string& from, std::size_t pair,
                         std::size_t bytes) {
     std::string out = into;
-    const std::size_t at = sample_.replacements[pair].offset;
+    const auto at = static_cast<std::size_t>(sample_.replacements[pair].offset);
     out.replace(at, bytes, from, at, bytes);
     return out;
   };
   const auto half = [&](std::size_t pair) { return sample_.replacements[pair].image.size() / 2; };
   std::string stray = torn(sample_.unpatched, sample_.patched, 1, half(1));
-  stray[sample_.replacements[1].offset + 3] = '\x7f';
+  stray[static_cast<std::size_t>(sample_.replacements[1].offset) + 3] = '\x7f';
   const struct {
     std::string bytes;
     std::optional<TornText> text;
