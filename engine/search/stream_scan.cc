@@ -84,6 +84,9 @@ std::error_code ScanData(ScanSource& source, std::uint64_t size, Scanner& scanne
                          std::span<char> buffer) {
   assert(buffer.size() > scanner.MaxKeep());
   const std::uint64_t margin = scanner.MaxZeroRun();
+  // Each window reads at most this much, and its reads end where a multiple of it does: the
+  // file is read at the offsets of its pages, as copying from the system's cache is fastest.
+  const std::size_t read_size = buffer.size() - scanner.MaxKeep();
   // The bytes to read are the data and `margin` bytes of hole on either side of it; those of
   // [pos, stop) are read in a row. `looked` is where the data found so far ends.
   std::uint64_t looked = 0;
@@ -111,7 +114,7 @@ std::error_code ScanData(ScanSource& source, std::uint64_t size, Scanner& scanne
     bool window_ends = false;    // no image goes on past the window
     std::uint64_t after = size;  // where reading goes on after a hole, if it does
     std::uint64_t after_end = size;
-    while (filled < buffer.size()) {
+    while (filled - kept < read_size) {
       if (pos == stop) {
         std::uint64_t begin = size;
         std::uint64_t end = size;
@@ -125,8 +128,8 @@ std::error_code ScanData(ScanSource& source, std::uint64_t size, Scanner& scanne
         after_end = end;
         break;
       }
-      const auto count = static_cast<std::size_t>(
-          std::min<std::uint64_t>(stop - pos, static_cast<std::uint64_t>(buffer.size() - filled)));
+      const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(
+          {stop - pos, read_size - (filled - kept), read_size - pos % read_size}));
       if (const std::error_code error = source.Read(pos, buffer.subspan(filled, count))) {
         return error;
       }
