@@ -183,7 +183,8 @@ class FileSystem {
   // program wrote to it since: PatchErrc::kFileRemoved where the name is gone, kFileChanged
   // where it names another file or the file changed; the system's error where it cannot tell.
   virtual std::error_code CheckUnchanged(Target& target, const Folder& folder) = 0;
-  // What this process may do with `file`, whose name `folder` holds. Writes nothing.
+  // What this process may do with `file`, whose name `folder` holds. Writes nothing, and opens
+  // the file for writing only where that changes nothing.
   virtual std::error_code Assess(const File& file, const Folder& folder, WriteAccess& access) = 0;
 
   // One read or write of at most `bytes.size()` bytes at `offset`; `count` says how many were
