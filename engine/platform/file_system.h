@@ -39,6 +39,7 @@ struct FileInfo {
   std::uint64_t device = 0;       // the volume, and the file on it: together they name
   std::uint64_t index = 0;        // one file however its names change (inode number)
   std::uint32_t permissions = 0;  // POSIX mode bits; Windows file attributes
+  friend bool operator==(const FileInfo&, const FileInfo&) = default;
 };
 
 // An open file or folder: a descriptor or a Windows handle. Closed when destroyed (errors
@@ -233,10 +234,12 @@ class FileSystem {
   // Removes the new copy, where its name is still its own.
   virtual std::error_code Remove(const Folder& folder, const NewCopy& copy) = 0;
 
-  // Opens `file`, whose name `folder` holds, again for reading and writing in place, without
+  // Opens the target, whose name `folder` holds, again for reading and writing in place, without
   // truncating it; never another file (PatchErrc::kFileChanged where the name now names one).
-  // Two runs do not write one file in place at once (PatchErrc::kLocked).
-  virtual std::error_code OpenForWriting(const File& file, const Folder& folder, File& writer) = 0;
+  // Two runs do not write one file in place at once (PatchErrc::kLocked). Where the open itself
+  // changes what the file shows (overlayfs copies a file up from a lower layer), `target.info`
+  // becomes what it shows after the open.
+  virtual std::error_code OpenForWriting(Target& target, const Folder& folder, File& writer) = 0;
 };
 
 // Reads through OpenForVerifying are aligned to this (the largest sector size in use).
