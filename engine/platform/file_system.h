@@ -39,6 +39,7 @@ struct FileInfo {
   std::uint64_t device = 0;       // the volume, and the file on it: together they name
   std::uint64_t index = 0;        // one file however its names change (inode number)
   std::uint32_t permissions = 0;  // POSIX mode bits; Windows file attributes
+  friend bool operator==(const FileInfo&, const FileInfo&) = default;
 };
 
 // An open file or folder: a descriptor or a Windows handle. Closed when destroyed (errors
@@ -183,7 +184,8 @@ class FileSystem {
   // program wrote to it since: PatchErrc::kFileRemoved where the name is gone, kFileChanged
   // where it names another file or the file changed; the system's error where it cannot tell.
   virtual std::error_code CheckUnchanged(Target& target, const Folder& folder) = 0;
-  // What this process may do with `file`, whose name `folder` holds. Writes nothing.
+  // What this process may do with `file`, whose name `folder` holds. Writes nothing, and opens
+  // the file for writing only where that changes nothing.
   virtual std::error_code Assess(const File& file, const Folder& folder, WriteAccess& access) = 0;
 
   // One read or write of at most `bytes.size()` bytes at `offset`; `count` says how many were
@@ -232,10 +234,12 @@ class FileSystem {
   // Removes the new copy, where its name is still its own.
   virtual std::error_code Remove(const Folder& folder, const NewCopy& copy) = 0;
 
-  // Opens `file`, whose name `folder` holds, again for reading and writing in place, without
+  // Opens the target, whose name `folder` holds, again for reading and writing in place, without
   // truncating it; never another file (PatchErrc::kFileChanged where the name now names one).
-  // Two runs do not write one file in place at once (PatchErrc::kLocked).
-  virtual std::error_code OpenForWriting(const File& file, const Folder& folder, File& writer) = 0;
+  // Two runs do not write one file in place at once (PatchErrc::kLocked). Where the open itself
+  // changes what the file shows (overlayfs copies a file up from a lower layer), `target.info`
+  // becomes what it shows after the open.
+  virtual std::error_code OpenForWriting(Target& target, const Folder& folder, File& writer) = 0;
 };
 
 // Reads through OpenForVerifying are aligned to this (the largest sector size in use).

@@ -519,7 +519,9 @@ class LinuxFiles final : public FileSystem {
     return error;
   }
 
-  std::error_code OpenForWriting(const File& file, const Folder& folder, File& writer) override {
+  std::error_code OpenForWriting(Target& target, const Folder& folder, File& writer) override {
+    struct stat before;
+    if (::fstat(Fd(target.file), &before) != 0) return LastError();
     if (const std::error_code error =
             Adopt(Retrying([&] {
                     return ::openat(Fd(folder.handle), folder.name.c_str(),
@@ -533,10 +535,25 @@ class LinuxFiles final : public FileSystem {
     }
     struct stat opened;
     struct stat it;
-    if (::fstat(Fd(writer), &opened) != 0 || ::fstat(Fd(file), &it) != 0) return LastError();
+    if (::fstat(Fd(writer), &opened) != 0 || ::fstat(Fd(target.file), &it) != 0) {
+      return LastError();
+    }
     if (!SameInode(opened, it)) {
       writer = File();
       return PatchErrc::kFileChanged;
+    }
+    // The first open for writing of a file that lies in an overlay's lower layer copies it up:
+    // a new change time, and perhaps another inode number, of the run's own making. Where the
+    // file was as opened just before and kept its length, its time of writing and its mode, it
+    // is taken as it is now; a write by another program still shows in those, and in the watch.
+    FileInfo was;
+    FileInfo now;
+    Describe(before, was);
+    Describe(opened, now);
+    if (was == target.info && now.is_regular && now.size == was.size &&
+        now.modified == was.modified && now.permissions == was.permissions &&
+        OnOverlay(Fd(writer))) {
+      target.info = now;
     }
     // Two runs writing one file in place, a patch and a restore say, would each leave the
     // other's work half done: one at a time.

@@ -422,8 +422,8 @@ class Win32FileSystem final : public FileSystem {
     return {};
   }
 
-  std::error_code OpenForWriting(const File& file, const Folder& folder, File& writer) override {
-    return OpenTarget(file, folder, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, writer);
+  std::error_code OpenForWriting(Target& target, const Folder& folder, File& writer) override {
+    return OpenTarget(target.file, folder, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, writer);
   }
 
   std::error_code ReadAt(const File& file, std::uint64_t offset, std::span<char> bytes,

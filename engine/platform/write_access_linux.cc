@@ -1,18 +1,23 @@
 #include "engine/platform/write_access_linux.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/capability.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "engine/platform/file_attributes_linux.h"
@@ -77,7 +82,46 @@ bool MaySet(const std::string& name, const Capabilities& capabilities) {
   return true;  // user.*, system.posix_acl_*: the owner's
 }
 
+// The initial PID namespace's number (PROC_PID_INIT_INO): its /proc shows every process.
+constexpr ino_t kInitialPidNamespace = 0xEFFFFFFC;
+
+// Whether a program runs from the file `st` describes, which then does not open for writing
+// (ETXTBSY): each process shows in /proc the file it runs. Unknown where not every process could
+// be looked at: another user's, without CAP_SYS_PTRACE (hidepid hides them, too), or one outside
+// this PID namespace.
+enum class Running { kNo, kYes, kUnknown };
+Running RunningFrom(const struct stat& st, const Capabilities& capabilities) {
+  const int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (proc < 0) return Running::kUnknown;
+  const std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(proc), ::closedir);
+  if (!entries) {
+    ::close(proc);
+    return Running::kUnknown;
+  }
+  struct stat space;
+  Running running = capabilities.Has(CAP_SYS_PTRACE) &&
+                            ::fstatat(proc, "self/ns/pid", &space, 0) == 0 &&
+                            space.st_ino == kInitialPidNamespace
+                        ? Running::kNo
+                        : Running::kUnknown;
+  while (const struct dirent* entry = ::readdir(entries.get())) {
+    if (std::isdigit(static_cast<unsigned char>(entry->d_name[0])) == 0) continue;
+    struct stat exe;
+    if (::fstatat(proc, (std::string(entry->d_name) + "/exe").c_str(), &exe, 0) == 0) {
+      if (exe.st_dev == st.st_dev && exe.st_ino == st.st_ino) return Running::kYes;
+    } else if (errno != ENOENT) {  // kernel threads and ended processes run no file
+      running = Running::kUnknown;
+    }
+  }
+  return running;
+}
+
 }  // namespace
+
+bool OnOverlay(int fd) {
+  struct statfs fs;
+  return ::fstatfs(fd, &fs) == 0 && fs.f_type == OVERLAYFS_SUPER_MAGIC;
+}
 
 std::error_code AssessLinux(int file, int folder, const std::string& name, WriteAccess& access) {
   access = WriteAccess{};
@@ -161,14 +205,27 @@ std::error_code AssessLinux(int file, int folder, const std::string& name, Write
     cleared.push_back({IdentityPart::kCapabilities, {}});
   }
   if (cleared.empty() && !access.copy_keeps()) {
-    // The write in place it is: the file must open for writing (a running program's does not,
-    // ETXTBSY). Opening it changes nothing.
-    const int writer =
-        ::openat(folder, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (writer < 0) {
-      access.refused = {errno, std::system_category()};
-    } else {
-      ::close(writer);
+    // The write in place it is: the file must open for writing, and a running program's does
+    // not (ETXTBSY). Where /proc cannot tell, an open tells, which elsewhere changes nothing; on
+    // overlayfs it would copy a file that lies in a lower layer up into the upper one, so there
+    // the run's own open is the first.
+    switch (RunningFrom(st, capabilities)) {
+      case Running::kYes:
+        access.refused = {ETXTBSY, std::system_category()};
+        break;
+      case Running::kNo:
+        break;
+      case Running::kUnknown: {
+        if (OnOverlay(file)) break;
+        const int writer =
+            ::openat(folder, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (writer < 0) {
+          access.refused = {errno, std::system_category()};
+        } else {
+          ::close(writer);
+        }
+        break;
+      }
     }
   }
   return {};

@@ -14,7 +14,14 @@
 
 namespace ombrix {
 
-// Fills `access` for the file open as `file`, named `name` in the folder open as `folder`.
+// Whether the file open as `fd` lies on overlayfs, where the first open for writing of a file that
+// lies in a lower layer copies it up into the upper one: a new change time, and perhaps another
+// inode number.
+bool OnOverlay(int fd);
+
+// Fills `access` for the file open as `file`, named `name` in the folder open as `folder`. Opens
+// the file for writing only where nothing else tells whether it would open so (a program that
+// another user runs from it), and never on overlayfs.
 std::error_code AssessLinux(int file, int folder, const std::string& name, WriteAccess& access);
 
 }  // namespace ombrix

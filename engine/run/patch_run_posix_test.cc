@@ -14,9 +14,12 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "engine/platform/file_system.h"
 #include "engine/run/patch_run.h"
+#include "engine/run/target_check.h"
 #include "engine/testing/child_process_posix.h"
 #include "engine/testing/faulty_file_system.h"
 #include "engine/testing/test_files.h"
@@ -246,6 +249,66 @@ TEST_F(RunPatchPosixTest, ReadOnlyMountGivesAnErrorAndLeavesTheTargetAsItWas) {
   });
   if (result == kNoNamespace) GTEST_SKIP() << "a read-only bind mount needs root";
   EXPECT_EQ(result, 0);
+}
+
+// A file that lies only in an overlay's lower layer (a container's image), writable by its
+// group: --check copies nothing up; a group member's write in place completes, though its own
+// open copies the file up (a new change time), and still tells another program's write after
+// that open; root's new copy replaces it as anywhere.
+TEST_F(RunPatchPosixTest, FileInAnOverlaysLowerLayerIsCheckedAndPatchedAsAnywhere) {
+  constexpr gid_t kGroup = 4001;
+  std::string theirs = sample_.unpatched;
+  theirs[0] ^= 1;
+  const struct {
+    const char* what;
+    bool check;         // --check rather than a run
+    bool as_member;     // as a member of the file's group, who may only write it in place
+    bool other_writes;  // another program writes the file once the run opened it for writing
+    int result;
+    bool copied_up;
+    const std::string& bytes;
+  } cases[] = {{"check", true, true, false, 0, false, sample_.unpatched},
+               {"in place", false, true, false, kCompleted, true, sample_.patched},
+               {"written meanwhile", false, true, true, kErrorUnchanged, true, theirs},
+               {"new copy", false, false, false, kCompleted, true, sample_.patched}};
+  for (const auto& [what, check, as_member, other_writes, expected, copied_up, bytes] : cases) {
+    const TempFolder layers;
+    for (const char* layer : {"lower", "upper", "work", "merged"}) {
+      std::filesystem::create_directory(layers / layer);
+    }
+    WriteBytes(layers / "lower/Ombrix.exe", sample_.unpatched);
+    ASSERT_EQ(::chown((layers / "lower/Ombrix.exe").c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod((layers / "lower/Ombrix.exe").c_str(), 0664), 0);
+    const std::filesystem::path target = layers / "merged/Ombrix.exe";
+    const int result = InMountNamespace([&] {
+      const std::string layout = "lowerdir=" + (layers / "lower").string() +
+                                 ",upperdir=" + (layers / "upper").string() +
+                                 ",workdir=" + (layers / "work").string();
+      if (::mount("overlay", (layers / "merged").c_str(), "overlay", 0, layout.c_str()) != 0) {
+        return kNoNamespace;
+      }
+      bool opened = false;
+      FaultyFileSystem files([&](FileCall call) {
+        if (other_writes && opened && call == "CheckUnchanged") {
+          std::fstream(target, std::ios::in | std::ios::out | std::ios::binary).put(theirs[0]);
+        }
+        opened = call == "OpenForWriting";
+        return false;
+      });
+      const auto work = [&] {
+        if (!check) return Code(target, files);
+        const std::optional<TargetCheck> found = CheckTarget(target);
+        return found && found->kind == TargetKind::kUnpatched && !found->blocked ? 0 : 1;
+      };
+      return as_member ? InChild(work, /*as_ordinary_user=*/true, {kGroup}) : work();
+    });
+    if (result == kNoNamespace) GTEST_SKIP() << "mounting an overlay needs root and overlayfs";
+    EXPECT_EQ(result, expected) << what;
+    EXPECT_EQ(std::filesystem::exists(layers / "upper/Ombrix.exe"), copied_up) << what;
+    EXPECT_TRUE(
+        SameBytes(ReadBytes(layers / (copied_up ? "upper" : "lower") / "Ombrix.exe"), bytes))
+        << what;
+  }
 }
 
 TEST_F(RunPatchPosixTest, ImmutableTargetGivesAnErrorAndStaysAsItWas) {

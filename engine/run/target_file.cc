@@ -226,7 +226,7 @@ Failure TargetFile::CheckAndReplace(const Replacements& replacements, NewCopy& c
 
 Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure& not_copied) {
   File file;
-  if (const std::error_code error = files_.OpenForWriting(target_.file, folder_, file)) {
+  if (const std::error_code error = files_.OpenForWriting(target_, folder_, file)) {
     // The copy's reason is the one worth giving where this open failed only for lack of rights.
     if (not_copied && !InUse(error) && error.category() != PatchCategory()) return not_copied;
     return Fail(error, Step::kOpenForWriting);

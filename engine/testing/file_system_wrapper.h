@@ -67,8 +67,8 @@ class FileSystemWrapper : public FileSystem {
   std::error_code Remove(const Folder& folder, const NewCopy& copy) override {
     return OMBRIX_FORWARD(Remove, folder, copy);
   }
-  std::error_code OpenForWriting(const File& file, const Folder& folder, File& writer) override {
-    return OMBRIX_FORWARD(OpenForWriting, file, folder, writer);
+  std::error_code OpenForWriting(Target& target, const Folder& folder, File& writer) override {
+    return OMBRIX_FORWARD(OpenForWriting, target, folder, writer);
   }
 
  protected:
