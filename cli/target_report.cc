@@ -9,6 +9,7 @@
 #include "engine/run/patch_run.h"
 #include "engine/run/target_file.h"
 #include "frontend/form_texts.h"
+#include "frontend/path_text.h"
 #include "frontend/run_words.h"
 
 namespace ombrix {
@@ -79,6 +80,11 @@ TargetReport Judge(const TargetCheck& check, const Task& task) {
     return Make(Result::kError, "error",
                 "another program changed the file while this run read it. This run changed "
                 "nothing; what the other program did stands.");
+  }
+  if (check.undo_record) {
+    return Make(Result::kPartlyPatched, outcome,
+                "a write in place was cut short (its undo record lies in " +
+                    Utf8(*check.undo_record) + "); a run finishes it, and --restore turns it back");
   }
   if (check.torn) {
     // A write in place cut short: what a run or a restore does with it, finished.
@@ -201,8 +207,11 @@ TargetReport ReportTarget(const std::filesystem::path& path, const Task& task, F
   } catch (const PatchError& error) {
     // What the file holds now is read again: a run stopped part way says whether --restore
     // would make it whole, and the JSON report has its state.
-    const bool partly = error.target() == TargetState::kMayBeDamaged;
     std::optional<TargetCheck> check = ReadState(path, files);
+    // Left so by this run, or found so (a write in place cut short that this run could not
+    // finish either).
+    const bool partly = error.target() == TargetState::kMayBeDamaged ||
+                        (check && check->kind == TargetKind::kPartlyPatched);
     if (!task.check && !partly && ByAnotherRun(error.code())) {
       // Runs on one file at once: another one may have made it as wanted meanwhile, or be
       // writing it in place still (it holds the lock for milliseconds).

@@ -242,6 +242,8 @@ std::string InPlaceReasonWords(const Written& written) {
     case InPlaceReason::kCopyRefused:
       return "could not " + StepWords(written.not_copied) + ": " +
              ReasonText(written.not_copied.code);
+    case InPlaceReason::kCutShort:
+      return "a write in place had been cut short, and this run finished it";
   }
   return {};
 }

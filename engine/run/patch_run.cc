@@ -19,8 +19,29 @@ PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection directio
 PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection direction,
                       const RunSettings& settings, Written& written) {
   FileSystem& files = *settings.files;
-  TargetFile target(files, path);
+  TargetFile target(files, path, *settings.undo);
   if (target.Open()) return PatchOutcome::InvalidPath;
+  if (const std::optional<TargetFile::CutShort> found = target.FindUndoRecord()) {
+    if (found->unfinished()) {
+      // A write in place of this file was cut short: its ranges are made what this run wants,
+      // and the file gets back the identity it had before.
+      const Language wanted =
+          direction == PatchDirection::kApply ? Language::kNorwegian : Language::kEnglish;
+      Replacements finishing;
+      bool fits = true;
+      for (const UndoRange& range : found->record.ranges) {
+        const std::string_view image = TextImage(range.pair, wanted);
+        fits = fits && (image == range.before || image == range.after);
+        finishing.push_back({range.pair, range.offset, image});
+      }
+      if (fits) {
+        ThrowIfFailed(target.Finish(finishing, *found, written), path);
+        return PatchOutcome::Completed;
+      }
+    } else {
+      target.ForgetUndoRecord();  // left by a write that ended, or never began
+    }
+  }
   const PatchImages images;
   RunScan scan(images, direction);
   ThrowIfFailed(target.Scan(scan.scanner(), settings.buffer_size), path);

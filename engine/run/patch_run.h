@@ -25,6 +25,7 @@ enum class PatchOutcome {
 struct RunSettings {
   FileSystem* files = &RealFileSystem();
   std::size_t buffer_size = kReadBufferSize;
+  UndoStore* undo = &RealUndoStore();  // where a write in place keeps its undo record
 };
 
 // Patches the file at `path`, used exactly as given. Returns the run's outcome; throws

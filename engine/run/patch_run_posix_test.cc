@@ -9,6 +9,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -235,6 +236,77 @@ TEST_F(RunPatchPosixTest, FullDiskPatchesInPlaceOrFailsWithTheDisksReason) {
   });
   if (result == kNoNamespace) GTEST_SKIP() << "mounting a small tmpfs needs root";
   EXPECT_EQ(result, 0);
+}
+
+// A write in place cut short (the process ends in the middle of it, as a kill or a power cut
+// ends it, after the kernel cleared a part of the file's identity) leaves its undo record:
+// --check calls the file partly patched, and the next run, either way, finishes it, bytes and
+// identity, and forgets the record.
+TEST_F(RunPatchPosixTest, WriteInPlaceCutShortIsFinishedFromItsUndoRecord) {
+  // No room for a new copy, and an end at the `at`-th call named `call` of the write in place.
+  class Ending : public test::FileSystemWrapper {
+   public:
+    Ending(FileCall call, int at, const std::filesystem::path& target)
+        : call_(call), at_(at), target_(target) {}
+    std::error_code MakeCopy(const Folder&, const File&, std::uint64_t, NewCopy&) override {
+      return std::make_error_code(std::errc::no_space_on_device);
+    }
+    std::error_code WriteAt(const File& file, std::uint64_t offset, std::span<const char> bytes,
+                            std::size_t& count) override {
+      EndAt("WriteAt");
+      return FileSystemWrapper::WriteAt(file, offset, bytes, count);
+    }
+    std::error_code Flush(const File& file) override {
+      EndAt("Flush");
+      return FileSystemWrapper::Flush(file);
+    }
+
+   private:
+    void EndAt(FileCall call) {
+      if (call != call_ || ++calls_ != at_) return;
+      ::removexattr(target_.c_str(), "user.origin");  // as the kernel clears a capability
+      ::_exit(9);
+    }
+    FileCall call_;
+    int at_;
+    std::filesystem::path target_;
+    int calls_ = 0;
+  };
+  const struct {
+    FileCall call;
+    int at;  // text 1 written; every text written but not flushed
+    PatchDirection direction;
+    const std::string& result;
+  } cases[] = {
+      {"WriteAt", 2, PatchDirection::kApply, sample_.patched},
+      {"WriteAt", 2, PatchDirection::kRestore, sample_.unpatched},
+      {"Flush", 1, PatchDirection::kApply, sample_.patched},
+  };
+  for (const auto& [call, at, direction, result] : cases) {
+    WriteBytes(target_, sample_.unpatched);
+    if (::setxattr(target_.c_str(), "user.origin", "setup", 5, 0) != 0) {
+      GTEST_SKIP() << "no user attributes here";
+    }
+    EXPECT_EQ(InChild(
+                  [&] {
+                    Ending files(call, at, target_);
+                    return Code(target_, files);
+                  },
+                  false),
+              9);
+    const std::optional<TargetCheck> check = CheckTarget(target_);
+    ASSERT_TRUE(check);
+    EXPECT_EQ(check->kind, TargetKind::kPartlyPatched) << call;
+    EXPECT_TRUE(check->undo_record) << call;
+
+    Written written;
+    EXPECT_EQ(RunPatch(target_, direction, {}, written), PatchOutcome::Completed) << call;
+    EXPECT_EQ(written.why, InPlaceReason::kCutShort);
+    EXPECT_TRUE(SameBytes(ReadBytes(target_), result)) << call;
+    char origin[8] = {};
+    EXPECT_EQ(::getxattr(target_.c_str(), "user.origin", origin, sizeof origin), 5) << call;
+    EXPECT_FALSE(CheckTarget(target_)->undo_record) << call;
+  }
 }
 
 TEST_F(RunPatchPosixTest, ReadOnlyMountGivesAnErrorAndLeavesTheTargetAsItWas) {

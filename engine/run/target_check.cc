@@ -121,8 +121,9 @@ TargetCheck CheckBytes(const PatchImages& images, std::span<const char> bytes, s
 
 std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
                                        const RunSettings& settings) {
-  TargetFile target(*settings.files, path);
+  TargetFile target(*settings.files, path, *settings.undo);
   if (target.Open()) return std::nullopt;
+  const std::optional<TargetFile::CutShort> cut_short = target.FindUndoRecord();
   const PatchImages images;
   CheckScan scan(images);
   ThrowIfFailed(target.Scan(scan, settings.buffer_size), path);
@@ -143,6 +144,13 @@ std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
       check.ambiguous = restore.Ambiguous();
       check.torn = text;
     }
+  }
+  if (cut_short && cut_short->unfinished()) {
+    check.kind = TargetKind::kPartlyPatched;
+    check.restorable = true;
+    check.ambiguous.reset();
+    check.torn.reset();
+    check.undo_record = target.UndoFolder();
   }
   if (check.kind == TargetKind::kUnpatched || check.restorable) {
     check.blocked = target.WhyNotWritable();

@@ -39,6 +39,9 @@ struct TargetCheck {
   // A text that a write in place left cut short, part English and part Norwegian: the file is
   // partly patched, and `restorable` says whether a run and a restore can finish it.
   std::optional<TornText> torn;
+  // Where the undo record lies of a write in place of the file that was cut short: the file is
+  // partly patched, whatever its texts look like, and a run or a restore finishes it.
+  std::optional<std::filesystem::path> undo_record;
   // Why a patch would not complete, where it would not: the first pair neither of whose texts
   // is there; else the first pair whose English text a patch misses because it lies across the
   // text an earlier pair's replacement wrote (`overlapped_by`).

@@ -80,8 +80,58 @@ std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& pa
   return TargetFile(files, path).Open().code;
 }
 
-TargetFile::TargetFile(FileSystem& files, const std::filesystem::path& path)
-    : files_(files), path_(path) {}
+TargetFile::TargetFile(FileSystem& files, const std::filesystem::path& path, UndoStore& undo)
+    : files_(files), undo_(undo), path_(path) {}
+
+bool TargetFile::CutShort::unfinished() const {
+  if (identity != record.identity) return true;
+  bool before = true;
+  bool after = true;
+  for (std::size_t i = 0; i < now.size(); ++i) {
+    before = before && now[i] == record.ranges[i].before;
+    after = after && now[i] == record.ranges[i].after;
+  }
+  return !before && !after;
+}
+
+std::optional<TargetFile::CutShort> TargetFile::FindUndoRecord() {
+  const std::optional<std::string> kept = undo_.Load(UndoKey(target_.info));
+  if (!kept) return std::nullopt;
+  CutShort found;
+  std::optional<UndoRecord> record = Decode(*kept);
+  if (!record || files_.ReadIdentity(target_.file, found.identity)) return std::nullopt;
+  found.record = std::move(*record);
+  for (const UndoRange& range : found.record.ranges) {
+    std::string& bytes = found.now.emplace_back(range.before.size(), '\0');
+    if (range.offset > target_.info.size || bytes.size() > target_.info.size - range.offset ||
+        ReadAllAt(files_, target_.file, range.offset, bytes)) {
+      return std::nullopt;
+    }
+  }
+  if (!RecordFits(found.record, RecordPath(), target_.info, found.identity, found.now)) {
+    return std::nullopt;
+  }
+  return found;
+}
+
+std::string TargetFile::RecordPath() const {
+  std::error_code ignored;
+  const std::u8string path =
+      std::filesystem::absolute(path_, ignored).lexically_normal().u8string();
+  return {path.begin(), path.end()};
+}
+
+void TargetFile::ForgetUndoRecord() { (void)undo_.Remove(UndoKey(target_.info)); }
+
+Failure TargetFile::Finish(const Replacements& replacements, const CutShort& found,
+                           Written& written) {
+  WriteAccess access;
+  if (Failure failure = Prepare(access)) return failure;
+  if (!access.in_place_keeps()) return NotKept(access);
+  if (Failure failure = WriteInPlace(replacements, {}, &found.record.identity)) return failure;
+  written = Written{WriteWay::kInPlace, InPlaceReason::kCutShort, access, {}};
+  return {};
+}
 
 Failure TargetFile::Open() {
   // The system would end the path at a zero character and open another file than the one named.
@@ -224,7 +274,8 @@ Failure TargetFile::CheckAndReplace(const Replacements& replacements, NewCopy& c
   return Fail(files_.Replace(folder_, copy), Step::kReplace);
 }
 
-Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure& not_copied) {
+Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure& not_copied,
+                                 const Identity* was) {
   File file;
   if (const std::error_code error = files_.OpenForWriting(target_, folder_, file)) {
     // The copy's reason is the one worth giving where this open failed only for lack of rights.
@@ -239,7 +290,10 @@ Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure
   if (const std::error_code error = files_.ReadIdentity(file, identity)) {
     return Fail(error, Step::kReadIdentity);
   }
+  if (was != nullptr) identity = *was;
   std::vector<SavedBytes> saved;
+  UndoRecord record{RecordPath(), target_.info.device, target_.info.index, target_.info.size, {},
+                    identity};
   for (const Replacement& replacement : replacements) {
     SavedBytes& old = saved.emplace_back();
     old.offset = replacement.offset;
@@ -247,7 +301,14 @@ Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure
     if (const std::error_code error = ReadAllAt(files_, file, old.offset, old.bytes)) {
       return Fail(error, Step::kRead);
     }
+    record.ranges.push_back(
+        {replacement.pair, old.offset, old.bytes, std::string(replacement.image)});
   }
+  // Kept where this user keeps state, so that whatever cuts the writes short (a kill, a power
+  // cut), the next run can finish or undo them, identity included. Where it cannot be kept (no
+  // home folder), the write goes on: a text cut short is still known by its bytes.
+  const std::string key = UndoKey(target_.info);
+  (void)undo_.Save(key, Encode(record));
   Failure failure;
   {
     // Until the writes are done or undone, and no longer: the file is closed after it.
@@ -277,6 +338,11 @@ Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure
       }
       if (!unchanged) failure.target = TargetState::kMayBeDamaged;
     }
+  }
+  // A file whole, or left as it was before a write of its own, needs no record; one that may be
+  // damaged, or is still as a write cut short left it, keeps it.
+  if (!failure || (was == nullptr && failure.target == TargetState::kUnchanged)) {
+    (void)undo_.Remove(key);
   }
   if (failure) return failure;
   // The file was written by its descriptor: its name must still hold it, or the file now at

@@ -13,7 +13,9 @@
 #include <system_error>
 
 #include "engine/platform/file_system.h"
+#include "engine/platform/undo_store.h"
 #include "engine/run/failure.h"
+#include "engine/run/undo_record.h"
 #include "engine/search/patch_images.h"
 #include "engine/search/stream_scan.h"
 
@@ -31,6 +33,7 @@ enum class InPlaceReason {
   kCopyWouldNotKeep,  // a new copy would not keep the file as it is (`access` says why)
   kNoRoom,            // the disk had no room for a new copy (`not_copied`)
   kCopyRefused,       // the folder or the copy refused it (`not_copied`: the step and reason)
+  kCutShort,          // it finished a write in place that was cut short (an undo record)
 };
 struct Written {
   WriteWay way = WriteWay::kNewCopy;
@@ -50,7 +53,9 @@ std::error_code WhyNotATarget(FileSystem& files, const std::filesystem::path& pa
 // since it was opened is left as that program made it, and the failure says so.
 class TargetFile {
  public:
-  TargetFile(FileSystem& files, const std::filesystem::path& path);
+  // `undo` keeps the undo record of a write in place while it lasts.
+  TargetFile(FileSystem& files, const std::filesystem::path& path,
+             UndoStore& undo = RealUndoStore());
 
   // Opens the file at `path` for reading: the run's probe. Fails with the system's reason where
   // the path does not open for reading (no such file, permission denied),
@@ -75,6 +80,25 @@ class TargetFile {
   // attributes and flags. Where it succeeds, `written` says which way and why.
   Failure Write(const Replacements& replacements, Written& written);
 
+  // The undo record of a write in place of this file that was cut short, where one was kept and
+  // fits the file as it is now (RecordFits), with the file's ranges and identity now.
+  struct CutShort {
+    UndoRecord record;
+    std::vector<std::string> now;  // each range's bytes
+    Identity identity;
+    // Whether the write was cut short, rather than the record left after it ended or before it
+    // began: the identity differs, or the ranges are neither all before nor all after.
+    bool unfinished() const;
+  };
+  std::optional<CutShort> FindUndoRecord();
+  // Writes `replacements` in place, as the write that `found` tells of would have, and gives the
+  // file back its identity before it; then forgets the record.
+  Failure Finish(const Replacements& replacements, const CutShort& found, Written& written);
+  // Forgets a record that tells of nothing left to do.
+  void ForgetUndoRecord();
+  // Where the undo records lie.
+  std::filesystem::path UndoFolder() const { return undo_.Where(); }
+
  private:
   // Fails with kFileRemoved or kFileChanged, as `step`, where the target's name no longer holds
   // the file as it was opened, or another program wrote to it since.
@@ -85,9 +109,15 @@ class TargetFile {
   Failure CheckAndReplace(const Replacements& replacements, NewCopy& copy);
   // `not_copied` is why no new copy was made, if one was tried: the failure where the file
   // does not open for writing either.
-  Failure WriteInPlace(const Replacements& replacements, const Failure& not_copied);
+  // `was`, where given, is the identity to give back (an undo record's), else the file's own.
+  Failure WriteInPlace(const Replacements& replacements, const Failure& not_copied,
+                       const Identity* was = nullptr);
+
+  // The path an undo record names the file by.
+  std::string RecordPath() const;
 
   FileSystem& files_;
+  UndoStore& undo_;
   std::filesystem::path path_;  // as given
   Target target_;
   Folder folder_;  // once Prepare opened it

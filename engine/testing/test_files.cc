@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cassert>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -30,6 +31,23 @@ TempFolder::~TempFolder() {
 }
 
 std::vector<std::string> TempFolder::Names() const { return NamesIn(path_); }
+
+namespace {
+
+// The undo records of the tests' writes in place, and of the programs they start, lie in a
+// folder of their own, never among this user's.
+[[maybe_unused]] const bool kOwnUndoRecords = [] {
+  static const TempFolder folder;
+  const std::filesystem::path where = folder / "undo";
+#ifdef _WIN32
+  _wputenv_s(L"OMBRIX_PATCH_STATE_DIR", where.c_str());
+#else
+  setenv("OMBRIX_PATCH_STATE_DIR", where.c_str(), 1);
+#endif
+  return true;
+}();
+
+}  // namespace
 
 std::vector<std::string> NamesIn(const std::filesystem::path& folder) {
   std::vector<std::string> names;
