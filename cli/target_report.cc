@@ -208,11 +208,8 @@ TargetReport ReportTarget(const std::filesystem::path& path, const Task& task, F
     // What the file holds now is read again: a run stopped part way says whether --restore
     // would make it whole, and the JSON report has its state.
     std::optional<TargetCheck> check = ReadState(path, files);
-    // Left so by this run, or found so (a write in place cut short that this run could not
-    // finish either).
-    const bool partly = error.target() == TargetState::kMayBeDamaged ||
-                        (check && check->kind == TargetKind::kPartlyPatched);
-    if (!task.check && !partly && ByAnotherRun(error.code())) {
+    const bool damaged = error.target() == TargetState::kMayBeDamaged;
+    if (!task.check && !damaged && ByAnotherRun(error.code())) {
       // Runs on one file at once: another one may have made it as wanted meanwhile, or be
       // writing it in place still (it holds the lock for milliseconds).
       for (int wait = 0; error.code() == PatchErrc::kLocked && check && !AsWanted(*check, task) &&
@@ -230,6 +227,9 @@ TargetReport ReportTarget(const std::filesystem::path& path, const Task& task, F
         return report;
       }
     }
+    // Left so by this run, or found so (a write in place cut short that this run could not
+    // finish either).
+    const bool partly = damaged || (check && check->kind == TargetKind::kPartlyPatched);
     TargetReport report =
         Make(partly ? Result::kPartlyPatched : Result::kError, "error",
              RunErrorSentence(

@@ -38,9 +38,9 @@ PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection directio
         ThrowIfFailed(target.Finish(finishing, *found, written), path);
         return PatchOutcome::Completed;
       }
-    } else {
-      target.ForgetUndoRecord();  // left by a write that ended, or never began
     }
+    // A record of a write that ended, or never began (another run's, about to write), stays:
+    // the write that left it removes it.
   }
   const PatchImages images;
   RunScan scan(images, direction);

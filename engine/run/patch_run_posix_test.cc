@@ -264,7 +264,9 @@ TEST_F(RunPatchPosixTest, WriteInPlaceCutShortIsFinishedFromItsUndoRecord) {
    private:
     void EndAt(FileCall call) {
       if (call != call_ || ++calls_ != at_) return;
-      ::removexattr(target_.c_str(), "user.origin");  // as the kernel clears a capability
+      // As the kernel clears a capability and the set-user-ID bit.
+      ::removexattr(target_.c_str(), "user.origin");
+      ::chmod(target_.c_str(), 0755);
       ::_exit(9);
     }
     FileCall call_;
@@ -287,6 +289,7 @@ TEST_F(RunPatchPosixTest, WriteInPlaceCutShortIsFinishedFromItsUndoRecord) {
     if (::setxattr(target_.c_str(), "user.origin", "setup", 5, 0) != 0) {
       GTEST_SKIP() << "no user attributes here";
     }
+    ASSERT_EQ(::chmod(target_.c_str(), 04755), 0);
     EXPECT_EQ(InChild(
                   [&] {
                     Ending files(call, at, target_);
@@ -305,6 +308,7 @@ TEST_F(RunPatchPosixTest, WriteInPlaceCutShortIsFinishedFromItsUndoRecord) {
     EXPECT_TRUE(SameBytes(ReadBytes(target_), result)) << call;
     char origin[8] = {};
     EXPECT_EQ(::getxattr(target_.c_str(), "user.origin", origin, sizeof origin), 5) << call;
+    EXPECT_EQ(Mode(target_), 04755u) << call;
     EXPECT_FALSE(CheckTarget(target_)->undo_record) << call;
   }
 }

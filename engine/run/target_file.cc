@@ -115,20 +115,20 @@ std::optional<TargetFile::CutShort> TargetFile::FindUndoRecord() {
 }
 
 std::string TargetFile::RecordPath() const {
-  std::error_code ignored;
-  const std::u8string path =
-      std::filesystem::absolute(path_, ignored).lexically_normal().u8string();
+  // Links followed, whichever of its names the run was given.
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::weakly_canonical(path_, error);
+  if (error) absolute = std::filesystem::absolute(path_, error).lexically_normal();
+  const std::u8string path = absolute.u8string();
   return {path.begin(), path.end()};
 }
-
-void TargetFile::ForgetUndoRecord() { (void)undo_.Remove(UndoKey(target_.info)); }
 
 Failure TargetFile::Finish(const Replacements& replacements, const CutShort& found,
                            Written& written) {
   WriteAccess access;
   if (Failure failure = Prepare(access)) return failure;
   if (!access.in_place_keeps()) return NotKept(access);
-  if (Failure failure = WriteInPlace(replacements, {}, &found.record.identity)) return failure;
+  if (Failure failure = WriteInPlace(replacements, {}, &found.record)) return failure;
   written = Written{WriteWay::kInPlace, InPlaceReason::kCutShort, access, {}};
   return {};
 }
@@ -275,7 +275,7 @@ Failure TargetFile::CheckAndReplace(const Replacements& replacements, NewCopy& c
 }
 
 Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure& not_copied,
-                                 const Identity* was) {
+                                 const UndoRecord* was) {
   File file;
   if (const std::error_code error = files_.OpenForWriting(target_, folder_, file)) {
     // The copy's reason is the one worth giving where this open failed only for lack of rights.
@@ -290,7 +290,8 @@ Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure
   if (const std::error_code error = files_.ReadIdentity(file, identity)) {
     return Fail(error, Step::kReadIdentity);
   }
-  if (was != nullptr) identity = *was;
+  // Finishing a write cut short, its record stands as it was: the bytes and the identity before it.
+  if (was != nullptr) identity = was->identity;
   std::vector<SavedBytes> saved;
   UndoRecord record{RecordPath(), target_.info.device, target_.info.index, target_.info.size, {},
                     identity};
@@ -304,6 +305,7 @@ Failure TargetFile::WriteInPlace(const Replacements& replacements, const Failure
     record.ranges.push_back(
         {replacement.pair, old.offset, old.bytes, std::string(replacement.image)});
   }
+  if (was != nullptr) record = *was;
   // Kept where this user keeps state, so that whatever cuts the writes short (a kill, a power
   // cut), the next run can finish or undo them, identity included. Where it cannot be kept (no
   // home folder), the write goes on: a text cut short is still known by its bytes.

@@ -94,8 +94,6 @@ class TargetFile {
   // Writes `replacements` in place, as the write that `found` tells of would have, and gives the
   // file back its identity before it; then forgets the record.
   Failure Finish(const Replacements& replacements, const CutShort& found, Written& written);
-  // Forgets a record that tells of nothing left to do.
-  void ForgetUndoRecord();
   // Where the undo records lie.
   std::filesystem::path UndoFolder() const { return undo_.Where(); }
 
@@ -109,9 +107,10 @@ class TargetFile {
   Failure CheckAndReplace(const Replacements& replacements, NewCopy& copy);
   // `not_copied` is why no new copy was made, if one was tried: the failure where the file
   // does not open for writing either.
-  // `was`, where given, is the identity to give back (an undo record's), else the file's own.
+  // `was`, where given, is the record of a write cut short that this one finishes: its identity
+  // is the one to give back, and it stays the record until the file is whole.
   Failure WriteInPlace(const Replacements& replacements, const Failure& not_copied,
-                       const Identity* was = nullptr);
+                       const UndoRecord* was = nullptr);
 
   // The path an undo record names the file by.
   std::string RecordPath() const;

@@ -10,17 +10,20 @@ namespace ombrix {
 namespace {
 
 constexpr std::string_view kMagic = "ombrix-patch undo record 1\n";
-// The identity's part that a write in place may change by clearing bits of it (POSIX mode bits,
-// in decimal), and those bits: set-user-ID and set-group-ID.
+// The identity's part that a write in place may change by clearing bits of it (the POSIX mode,
+// its bytes as the system holds it, the lowest first), and those bits: set-user-ID and
+// set-group-ID.
 constexpr std::string_view kMode = "mode";
-constexpr unsigned long kSetIdBits = 06000;
+constexpr std::uint64_t kSetIdBits = 06000;
 
 bool SameButSetIdBits(const std::string& a, const std::string& b) {
-  char* end_a = nullptr;
-  char* end_b = nullptr;
-  const unsigned long mode_a = std::strtoul(a.c_str(), &end_a, 10);
-  const unsigned long mode_b = std::strtoul(b.c_str(), &end_b, 10);
-  if (a.empty() || b.empty() || *end_a != '\0' || *end_b != '\0') return a == b;
+  if (a.size() != b.size() || a.size() > 8) return a == b;
+  std::uint64_t mode_a = 0;
+  std::uint64_t mode_b = 0;
+  for (std::size_t i = a.size(); i-- > 0;) {
+    mode_a = mode_a << 8 | static_cast<unsigned char>(a[i]);
+    mode_b = mode_b << 8 | static_cast<unsigned char>(b[i]);
+  }
   return (mode_a & ~kSetIdBits) == (mode_b & ~kSetIdBits);
 }
 
