@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "engine/run/target_check.h"
 #include "engine/search/torn_scan.h"
 
 namespace ombrix {
@@ -52,7 +53,8 @@ PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection directio
     // it back, and a patch makes it whole, where a restore of it would complete.
     TornScan torn;
     ThrowIfFailed(target.Scan(torn, settings.buffer_size), path);
-    if (const std::optional<TornText> text = torn.First()) {
+    const std::optional<TornText> text = torn.First();
+    if (text && TornTextStandsAlone(ScanToCheck(target, images, settings.buffer_size), *text)) {
       RunScan restore(images, PatchDirection::kRestore);
       RepairedScan repaired(restore.scanner(), text->offset,
                             TextImage(text->pair, Language::kNorwegian));

@@ -119,15 +119,26 @@ TargetCheck CheckBytes(const PatchImages& images, std::span<const char> bytes, s
   return scan.Result();
 }
 
+bool TornTextStandsAlone(const TargetCheck& plain, const TornText& text) {
+  const PairFound& torn = plain.pairs[text.pair];
+  if (torn.english || torn.norwegian) return false;
+  return std::none_of(plain.pairs.begin(), plain.pairs.end(),
+                      [](const PairFound& pair) { return pair.english && pair.norwegian; });
+}
+
+TargetCheck ScanToCheck(TargetFile& target, const PatchImages& images, std::size_t buffer_size) {
+  CheckScan scan(images);
+  ThrowIfFailed(target.Scan(scan, buffer_size), target.path());
+  return scan.Result();
+}
+
 std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
                                        const RunSettings& settings) {
   TargetFile target(*settings.files, path, *settings.undo);
   if (target.Open()) return std::nullopt;
   const std::optional<TargetFile::CutShort> cut_short = target.FindUndoRecord();
   const PatchImages images;
-  CheckScan scan(images);
-  ThrowIfFailed(target.Scan(scan, settings.buffer_size), path);
-  TargetCheck check = scan.Result();
+  TargetCheck check = ScanToCheck(target, images, settings.buffer_size);
   if (check.kind != TargetKind::kUnpatched && check.kind != TargetKind::kPatched) {
     // A text cut short by a write in place.
     TornScan torn;
@@ -139,8 +150,9 @@ std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
       RepairedScan norwegian(restore.scanner(), text->offset,
                              TextImage(text->pair, Language::kNorwegian));
       ThrowIfFailed(target.Scan(norwegian, settings.buffer_size), path);
+      const bool alone = TornTextStandsAlone(check, *text);
       check.kind = TargetKind::kPartlyPatched;
-      check.restorable = restore.Result().has_value();
+      check.restorable = alone && restore.Result().has_value();
       check.ambiguous = restore.Ambiguous();
       check.torn = text;
     }

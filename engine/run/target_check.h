@@ -57,6 +57,15 @@ struct TargetCheck {
 // Reads the file at `path`, exactly as a run would, and tells which texts it holds and whether
 // this user's run could write it; writes nothing. Returns std::nullopt where a run would answer
 // InvalidPath; throws PatchError when reading fails after the probe.
+// Whether a text cut short at `text` can be finished in a file that `plain` (its check, the
+// text not taken as whole) tells of: no whole image of its pair lies in the file, and no pair's
+// images lie there in both languages, where no run could tell which place the cut-short write
+// was making.
+bool TornTextStandsAlone(const TargetCheck& plain, const TornText& text);
+
+// The check of the file `target` reads, the text cut short not yet looked for.
+TargetCheck ScanToCheck(TargetFile& target, const PatchImages& images, std::size_t buffer_size);
+
 std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
                                        const RunSettings& settings = {});
 

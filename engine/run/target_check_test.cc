@@ -267,6 +267,14 @@ TEST_F(CheckTargetTest, TextCutShortByAWriteInPlaceIsFinishedEitherWay) {
     EXPECT_EQ(RunPatch(target_, PatchDirection::kRestore), PatchOutcome::Completed);
     EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), sample_.unpatched));
   }
+  // Beside a whole image of its pair elsewhere, no run can tell which place the write was
+  // making: the file is left as it is.
+  std::string beside = torn(sample_.unpatched, sample_.patched, 2, half(2));
+  Place(beside, 10, NorwegianImage(2));
+  test::WriteBytes(target_, beside);
+  EXPECT_FALSE(CheckTarget(target_)->restorable);
+  EXPECT_EQ(RunPatch(target_, PatchDirection::kApply), PatchOutcome::NotApplicable);
+  EXPECT_TRUE(test::SameBytes(test::ReadBytes(target_), beside));
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ class TargetFile {
   // Writes `replacements` in place, as the write that `found` tells of would have, and gives the
   // file back its identity before it; then forgets the record.
   Failure Finish(const Replacements& replacements, const CutShort& found, Written& written);
+  const std::filesystem::path& path() const { return path_; }
   // Where the undo records lie.
   std::filesystem::path UndoFolder() const { return undo_.Where(); }
 
