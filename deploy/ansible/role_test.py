@@ -120,8 +120,8 @@ def expect_diff(diff, program, base, label):
 
 
 def documented(env):
-    """ansible-doc lists the role and shows every variable of its argument specification, and
-    shows the module."""
+    """ansible-doc lists the role and shows every variable its meta/argument_specs.yml declares,
+    and shows the module."""
     def doc(*options):
         done = subprocess.run(["ansible-doc", *options], env=env, capture_output=True, text=True)
         if done.returncode != 0:
