@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "engine/run/target_check.h"
-#include "engine/search/torn_scan.h"
 
 namespace ombrix {
 
@@ -51,14 +50,9 @@ PatchOutcome RunPatch(const std::filesystem::path& path, PatchDirection directio
     // A text that a write in place left cut short is finished in the direction asked. Taken as
     // Norwegian, the file is what that write was making of it, partly patched: a restore turns
     // it back, and a patch makes it whole, where a restore of it would complete.
-    TornScan torn;
-    ThrowIfFailed(target.Scan(torn, settings.buffer_size), path);
-    const std::optional<TornText> text = torn.First();
+    RunScan restore(images, PatchDirection::kRestore);
+    const std::optional<TornText> text = ScanTornAsNorwegian(target, restore, settings.buffer_size);
     if (text && TornTextStandsAlone(ScanToCheck(target, images, settings.buffer_size), *text)) {
-      RunScan restore(images, PatchDirection::kRestore);
-      RepairedScan repaired(restore.scanner(), text->offset,
-                            TextImage(text->pair, Language::kNorwegian));
-      ThrowIfFailed(target.Scan(repaired, settings.buffer_size), path);
       replacements = direction == PatchDirection::kRestore ? restore.Result() : restore.Repatch();
     }
   }

@@ -126,6 +126,18 @@ bool TornTextStandsAlone(const TargetCheck& plain, const TornText& text) {
                       [](const PairFound& pair) { return pair.english && pair.norwegian; });
 }
 
+std::optional<TornText> ScanTornAsNorwegian(TargetFile& target, RunScan& restore,
+                                            std::size_t buffer_size) {
+  TornScan torn;
+  ThrowIfFailed(target.Scan(torn, buffer_size), target.path());
+  const std::optional<TornText> text = torn.First();
+  if (!text) return std::nullopt;
+  RepairedScan norwegian(restore.scanner(), text->offset,
+                         TextImage(text->pair, Language::kNorwegian));
+  ThrowIfFailed(target.Scan(norwegian, buffer_size), target.path());
+  return text;
+}
+
 TargetCheck ScanToCheck(TargetFile& target, const PatchImages& images, std::size_t buffer_size) {
   CheckScan scan(images);
   ThrowIfFailed(target.Scan(scan, buffer_size), target.path());
@@ -140,16 +152,11 @@ std::optional<TargetCheck> CheckTarget(const std::filesystem::path& path,
   const PatchImages images;
   TargetCheck check = ScanToCheck(target, images, settings.buffer_size);
   if (check.kind != TargetKind::kUnpatched && check.kind != TargetKind::kPatched) {
-    // A text cut short by a write in place.
-    TornScan torn;
-    ThrowIfFailed(target.Scan(torn, settings.buffer_size), path);
-    if (const std::optional<TornText> text = torn.First()) {
-      // Taken as Norwegian, as the write was making it: a run finishes the patch and a restore
-      // turns it back where a restore of that would complete.
-      RunScan restore(images, PatchDirection::kRestore);
-      RepairedScan norwegian(restore.scanner(), text->offset,
-                             TextImage(text->pair, Language::kNorwegian));
-      ThrowIfFailed(target.Scan(norwegian, settings.buffer_size), path);
+    // A text cut short by a write in place: a run finishes the patch and a restore turns it
+    // back where a restore of it taken as Norwegian would complete.
+    RunScan restore(images, PatchDirection::kRestore);
+    if (const std::optional<TornText> text =
+            ScanTornAsNorwegian(target, restore, settings.buffer_size)) {
       const bool alone = TornTextStandsAlone(check, *text);
       check.kind = TargetKind::kPartlyPatched;
       check.restorable = alone && restore.Result().has_value();

@@ -63,6 +63,12 @@ struct TargetCheck {
 // was making.
 bool TornTextStandsAlone(const TargetCheck& plain, const TornText& text);
 
+// Reads `target` for a text that a write in place cut short; where there is one, reads it again
+// into `restore` with that text taken as Norwegian, as the write was making it: a restore then
+// turns the file back, and its Repatch finishes the patch.
+std::optional<TornText> ScanTornAsNorwegian(TargetFile& target, RunScan& restore,
+                                            std::size_t buffer_size);
+
 // The check of the file `target` reads, the text cut short not yet looked for.
 TargetCheck ScanToCheck(TargetFile& target, const PatchImages& images, std::size_t buffer_size);
 
