@@ -262,29 +262,52 @@ double Median(std::vector<double> values) {
 
 // Whole runs on a file against the floors, side by side: each iteration times one RunPatch, the
 // scan floor, the copy floor, the clone floor (where the file system clones) and the
-// whole-buffer run, in an order that changes from round to round, so that the disk's swings
+// whole-buffer run, and a run followed by the restore that undoes it against two floors one
+// after the other (the second reading the file the first renamed into place, as the restore
+// reads the run's), in an order that changes from round to round, so that the disk's swings
 // fall on all alike. Reports the medians of the times and of the per-round ratios.
 void RunPatchAgainstTheFloors(benchmark::State& state) {
   const std::size_t size = Bytes(state);
   const Target& target = TargetOf(size);
   static const bool clones = Clones();
-  enum { kRun, kScan, kCopy, kCopyReadBack, kClone, kWhole, kKinds };
-  const char* names[kKinds] = {"RunPatch",    "scan_floor",  "copy_floor", "copy_floor_read_back",
-                               "clone_floor", "whole_buffer"};
+  enum {
+    kRun,
+    kScan,
+    kCopy,
+    kCopyReadBack,
+    kClone,
+    kWhole,
+    kRunRestore,
+    kTwoCopiesReadBack,
+    kTwoClones,
+    kKinds
+  };
+  const char* names[kKinds] = {
+      "RunPatch",        "scan_floor",   "copy_floor",  "copy_floor_read_back",
+      "clone_floor",     "whole_buffer", "run_restore", "two_copy_floors_read_back",
+      "two_clone_floors"};
   std::vector<double> times[kKinds];
-  std::vector<double> over[kKinds];  // RunPatch over each; the whole-buffer run over RunPatch
-  std::vector<int> order = {kRun, kScan, kCopy, kCopyReadBack, kWhole};
-  if (clones) order.push_back(kClone);
+  // RunPatch over each single floor, the run and restore over each pair of floors, the
+  // whole-buffer run over RunPatch.
+  std::vector<double> over[kKinds];
+  std::vector<int> order = {
+      kRun, kScan, kCopy, kCopyReadBack, kWhole, kRunRestore, kTwoCopiesReadBack};
+  if (clones) order.insert(order.end(), {kClone, kTwoClones});
   std::mt19937 random(1);
   for (auto _ : state) {
     std::shuffle(order.begin(), order.end(), random);
     double took[kKinds] = {};
     for (const int which : order) {
-      if (which == kRun || which == kWhole) Unpatch(target);
+      if (which == kRun || which == kWhole || which == kRunRestore) Unpatch(target);
       const auto start = std::chrono::steady_clock::now();
       switch (which) {
         case kRun:
           if (RunPatch(target.path) != PatchOutcome::Completed)
+            state.SkipWithError("not completed");
+          break;
+        case kRunRestore:
+          if (RunPatch(target.path) != PatchOutcome::Completed ||
+              RunPatch(target.path, PatchDirection::kRestore) != PatchOutcome::Completed)
             state.SkipWithError("not completed");
           break;
         case kScan:
@@ -294,6 +317,12 @@ void RunPatchAgainstTheFloors(benchmark::State& state) {
         case kCopyReadBack:
         case kClone:
           KernelFloor(target, which == kClone, which == kCopyReadBack);
+          break;
+        case kTwoCopiesReadBack:
+        case kTwoClones:
+          for (int twice = 0; twice < 2; ++twice) {
+            KernelFloor(target, which == kTwoClones, which == kTwoCopiesReadBack);
+          }
           break;
         default:
           WholeBufferRun(target, size);
@@ -305,9 +334,13 @@ void RunPatchAgainstTheFloors(benchmark::State& state) {
     }
     state.SetIterationTime(took[kRun] / 1000);
     for (const int which : order) {
-      if (which != kRun)
-        over[which].push_back(which == kWhole ? took[kWhole] / took[kRun]
-                                              : took[kRun] / took[which]);
+      if (which == kWhole) {
+        over[which].push_back(took[kWhole] / took[kRun]);
+      } else if (which == kTwoCopiesReadBack || which == kTwoClones) {
+        over[which].push_back(took[kRunRestore] / took[which]);
+      } else if (which != kRun && which != kRunRestore) {
+        over[which].push_back(took[kRun] / took[which]);
+      }
     }
   }
   for (int which = 0; which < kKinds; ++which) {
@@ -315,7 +348,9 @@ void RunPatchAgainstTheFloors(benchmark::State& state) {
     state.counters[std::string(names[which]) + "_ms"] = Median(times[which]);
     if (which == kWhole) {
       state.counters["whole_buffer_per_RunPatch"] = Median(over[which]);
-    } else if (which != kRun) {
+    } else if (which == kTwoCopiesReadBack || which == kTwoClones) {
+      state.counters[std::string("run_restore_per_") + names[which]] = Median(over[which]);
+    } else if (which != kRun && which != kRunRestore) {
       state.counters[std::string("RunPatch_per_") + names[which]] = Median(over[which]);
     }
   }
@@ -326,7 +361,7 @@ void RunPatchAgainstTheFloors(benchmark::State& state) {
 int PairsFor(int mib) { return mib >= 1024 ? 9 : mib >= 256 ? 15 : 21; }
 
 // Sizes of the targets, in MiB.
-constexpr int kSizes[] = {1, 64, 256, 1024};
+constexpr int kSizes[] = {1, 4, 64, 256, 1024};
 
 void RegisterAll() {
   for (const int size : kSizes) {
