@@ -7,29 +7,14 @@
 #include "engine/search/anchor_scan.h"
 
 namespace ombrix {
-namespace {
-
-// How rarely a byte occurs in an executable: zero bytes and blanks (which pad every UTF-16
-// text) are everywhere, capital letters are rare.
-int Rarity(unsigned char byte) {
-  if (byte == 0x00) return 0;
-  if (byte == ' ' || byte == 0xFF) return 1;
-  if (byte >= 'A' && byte <= 'Z') return 4;
-  if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9')) return 3;
-  return 2;
-}
-
-// Verification may cost this many bytes beyond twice the bytes scanned before the search
-// gives up on the anchors.
-constexpr std::size_t kVerifySlack = std::size_t{1} << 16;
-
-}  // namespace
 
 ImageSearcher::ImageSearcher(std::string_view needle)
     : needle_(needle), fallback_(needle_.begin(), needle_.end()) {
   assert(!needle_.empty());
   // The first of the rarest bytes, and the last byte of the rarest kind left besides it.
-  const auto rarity = [&](std::size_t i) { return Rarity(static_cast<unsigned char>(needle_[i])); };
+  const auto rarity = [&](std::size_t i) {
+    return AnchorRarity(static_cast<unsigned char>(needle_[i]));
+  };
   first_anchor_ = 0;
   for (std::size_t i = 1; i < needle_.size(); ++i) {
     if (rarity(i) > rarity(first_anchor_)) first_anchor_ = i;

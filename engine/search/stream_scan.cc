@@ -39,6 +39,25 @@ StreamScan::StreamScan(std::vector<ScanStep> steps) {
     max_keep_ += image.size() - 1;
     max_zero_run_ = std::max(max_zero_run_, LongestZeroRun(image));
   }
+  std::vector<const ImageSearcher*> images;
+  for (Step& step : steps_) {
+    const auto same = std::find(images.begin(), images.end(), step.image);
+    step.in_set = 1u << (same - images.begin());
+    if (same == images.end()) images.push_back(step.image);
+  }
+  if (images.size() <= ImageSet::kMostImages) images_.emplace(images);
+}
+
+bool StreamScan::NoneCanFind(std::span<const char> window, std::uint64_t offset) const {
+  if (!images_) return false;
+  unsigned which = 0;
+  std::uint64_t from = offset + window.size();
+  for (const Step& step : steps_) {
+    if (step.found) continue;
+    which |= step.in_set;
+    from = std::min(from, std::max(step.searched, offset));
+  }
+  return !images_->MayHold(window.subspan(static_cast<std::size_t>(from - offset)), which);
 }
 
 void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end) {
@@ -47,6 +66,8 @@ void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end)
   // the end and, if it replaces, will not change any more. A step that has not found its image
   // holds back where it could still begin, unless no image goes on past the window.
   std::uint64_t settled = end_;
+  // Mostly no step finds anything in a window: one pass then tells them all so.
+  const bool none = NoneCanFind(window, offset);
   for (Step& step : steps_) {
     const std::size_t size = step.image->size();
     // After a hole that no image crosses, nothing begins before the window.
@@ -55,7 +76,8 @@ void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end)
       const std::span<const char> unsearched =
           window.subspan(static_cast<std::size_t>(step.searched - offset),
                          static_cast<std::size_t>(settled - step.searched));
-      if (const std::optional<std::size_t> at = step.image->FindIn(unsearched)) {
+      if (const std::optional<std::size_t> at =
+              none ? std::nullopt : step.image->FindIn(unsearched)) {
         step.found = step.searched + *at;
         std::copy(step.replacement.begin(), step.replacement.end(),
                   window.begin() + static_cast<std::ptrdiff_t>(*step.found - offset));

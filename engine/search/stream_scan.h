@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/search/image_search.h"
+#include "engine/search/image_set.h"
 
 namespace ombrix {
 
@@ -72,9 +73,15 @@ class StreamScan : public Scanner {
   struct Step : ScanStep {
     std::uint64_t searched = 0;  // no occurrence begins before this offset
     std::optional<std::uint64_t> found;
+    unsigned in_set = 0;  // the image's bit in images_, if it has one
   };
+  // Whether no step that has not found its image can find it in `window`, which one pass over
+  // the bytes left to them tells for all the steps at once.
+  bool NoneCanFind(std::span<const char> window, std::uint64_t offset) const;
+
   std::vector<Step> steps_;
-  std::uint64_t end_ = 0;  // bytes of the file seen so far
+  std::optional<ImageSet> images_;  // the steps' images, where there are few enough
+  std::uint64_t end_ = 0;           // bytes of the file seen so far
   std::size_t max_keep_ = 0;
   std::size_t max_zero_run_ = 0;
 };
