@@ -1,9 +1,9 @@
 // libFuzzer target: a run's scan over a buffer, held against the plain definition. The input
-// is a recipe (see BufferFromRecipe): bytes and the patch's images, whole, cut and overlapping,
-// and holes. Its first byte chooses the direction and the size of the parts in which the buffer
-// is handed to the scan, as a run reads a file through its buffer, down to a single byte; the
-// scan skips the holes as a run skips a sparse file's, and the plain definition reads every
-// byte.
+// is a recipe (see BufferFromRecipe): bytes and the patch's images, whole, cut, torn and
+// overlapping, and holes. Its first byte chooses the direction and the size of the parts in which
+// the buffer is handed to the scan, as a run reads a file through its buffer, down to a single
+// byte; the scan skips the holes as a run skips a sparse file's, and the plain definition reads
+// every byte.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +16,7 @@
 #include "engine/run/target_check.h"
 #include "engine/search/image_search.h"
 #include "engine/search/patch_images.h"
+#include "engine/search/torn_scan.h"
 #include "engine/testing/reference_patch.h"
 
 namespace {
@@ -75,6 +76,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string written = original;
     test::Apply(*in_parts, {written.data(), written.size()});
     Require(written == expected);
+  }
+
+  // The first text of each pair that a write in place cut short is where the plain definition
+  // finds it.
+  TornScan torn;
+  ScanInParts({original.data(), original.size()}, torn, part, holes);
+  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+    Require(torn.found(i) == test::ReferenceFindTorn(i, original));
   }
 
   // What --check says of the buffer agrees with the runs' plain definition both ways.

@@ -1,11 +1,15 @@
 #include "engine/search/torn_scan.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "engine/search/patch_images.h"
 
 namespace ombrix {
 namespace {
+
+// The anchors of a pair lie this far apart.
+constexpr std::size_t kGap = 2;
 
 // Whether `bytes` (as long as both images) is a torn text: each byte one of the two images'
 // bytes there, and it is neither image whole.
@@ -34,27 +38,60 @@ TornScan::TornScan() {
       zeros = english[at] == 0 || norwegian[at] == 0 ? zeros + 1 : 0;
       max_zero_run_ = std::max(max_zero_run_, zeros);
     }
+    // The rarest bytes, the rarer of each two counting.
+    const auto rarity = [&](std::size_t at) {
+      return std::min(AnchorRarity(static_cast<unsigned char>(english[at])),
+                      AnchorRarity(static_cast<unsigned char>(norwegian[at])));
+    };
+    int best = -1;
+    for (std::size_t at = 0; at + kGap < english.size(); ++at) {
+      if (rarity(at) + rarity(at + kGap) > best) {
+        best = rarity(at) + rarity(at + kGap);
+        anchor_[i] = at;
+      }
+    }
+    const unsigned bit = 1u << i;
+    for (const std::string_view image : {english, norwegian}) {
+      first_.Add(bit, static_cast<unsigned char>(image[anchor_[i]]));
+      second_.Add(bit, static_cast<unsigned char>(image[anchor_[i] + kGap]));
+    }
   }
 }
 
 void TornScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end) {
   const std::uint64_t end = offset + window.size();
+  unsigned which = 0;
+  std::uint64_t from = end;
   for (std::size_t i = 0; i < PatchTable.size(); ++i) {
-    const std::string_view english = TextImage(i, Language::kEnglish);
-    const std::string_view norwegian = TextImage(i, Language::kNorwegian);
-    for (std::uint64_t at = std::max(searched_[i], offset);
-         !found_[i] && at + english.size() <= end; ++at) {
-      const auto from = static_cast<std::size_t>(at - offset);
-      // The first and the last byte tell most places apart before the rest is looked at.
-      const char first = window[from];
-      const char last = window[from + english.size() - 1];
-      if ((first == english.front() || first == norwegian.front()) &&
-          (last == english.back() || last == norwegian.back()) &&
-          Torn(window.subspan(from, english.size()), english, norwegian)) {
-        found_[i] = at;
+    if (found_[i]) continue;
+    which |= 1u << i;
+    from = std::min(from, std::max(searched_[i], offset));
+  }
+  // Each place where both anchors of some pair are one of its images' bytes there, in order:
+  // a torn text of the pair begins the anchor's offset before it.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(window.data());
+  const std::size_t stop = window.size() < kGap ? 0 : window.size() - kGap;
+  for (auto at = static_cast<std::size_t>(from - offset); which != 0; ++at) {
+    at =
+        NextAnchorMatchOfAny(bytes, bytes + kGap, first_, second_, which, std::min(at, stop), stop);
+    if (at == stop) break;
+    for (unsigned agreeing = first_.Of(bytes[at]) & second_.Of(bytes[at + kGap]) & which;
+         agreeing != 0; agreeing &= agreeing - 1) {
+      const auto i = static_cast<std::size_t>(std::countr_zero(agreeing));
+      const std::string_view english = TextImage(i, Language::kEnglish);
+      if (at < anchor_[i]) continue;
+      const std::uint64_t start = offset + at - anchor_[i];
+      if (start < searched_[i] || start + english.size() > end) continue;
+      if (Torn(window.subspan(static_cast<std::size_t>(start - offset), english.size()), english,
+               TextImage(i, Language::kNorwegian))) {
+        found_[i] = start;
+        which &= ~(1u << i);
       }
-      searched_[i] = at + 1;
     }
+  }
+  for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+    const std::size_t size = TextImage(i, Language::kEnglish).size();
+    if (!found_[i] && end >= size) searched_[i] = std::max(searched_[i], end - size + 1);
   }
   keep_ = at_end ? 0 : std::min(max_keep_, window.size());
 }

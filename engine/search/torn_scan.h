@@ -12,6 +12,7 @@
 #include <span>
 #include <string_view>
 
+#include "engine/search/anchor_scan.h"
 #include "engine/search/patch_table.h"
 #include "engine/search/stream_scan.h"
 
@@ -41,6 +42,11 @@ class TornScan final : public Scanner {
  private:
   std::array<std::optional<std::uint64_t>, PatchTable.size()> found_;
   std::array<std::uint64_t, PatchTable.size()> searched_{};  // no torn text begins before
+  // Where in a pair's texts two bytes two apart are letters in both: a torn text has one of
+  // the two images' bytes at each, which the tables tell for every pair at once.
+  std::array<std::size_t, PatchTable.size()> anchor_{};
+  AnchorTable first_;
+  AnchorTable second_;
   std::size_t keep_ = 0;
   std::size_t max_keep_ = 0;
   std::size_t max_zero_run_ = 0;  // where either image has a zero byte, a torn text may too

@@ -65,14 +65,29 @@ std::optional<std::size_t> ReferenceFind(std::string_view image, std::string_vie
   return static_cast<std::size_t>(found - buffer.begin());
 }
 
+std::optional<std::size_t> ReferenceFindTorn(std::size_t pair, std::string_view buffer) {
+  const std::string_view english = TextImage(pair, Language::kEnglish);
+  const std::string_view norwegian = TextImage(pair, Language::kNorwegian);
+  for (std::size_t at = 0; at + english.size() <= buffer.size(); ++at) {
+    const std::string_view text = buffer.substr(at, english.size());
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == english[i] || text[i] == norwegian[i])) ++i;
+    if (i == text.size() && text != english && text != norwegian) return at;
+  }
+  return std::nullopt;
+}
+
 std::string BufferFromRecipe(std::span<const unsigned char> recipe, std::vector<Stretch>* holes) {
   std::string buffer;
   std::size_t cut_end = 0;
   std::size_t cut_start = 0;
+  std::size_t torn = 0;
   for (std::size_t i = 0; i < recipe.size(); ++i) {
     const unsigned char byte = recipe[i];
     if ((byte == 0xF6 || byte == 0xF7) && i + 1 < recipe.size()) {
       (byte == 0xF6 ? cut_end : cut_start) = recipe[++i];
+    } else if (byte == 0xF9 && i + 1 < recipe.size()) {
+      torn = recipe[++i];
     } else if (byte == 0xF8 && i + 1 < recipe.size()) {
       const std::size_t length = recipe[++i];
       if (holes != nullptr && length > 0) holes->push_back({buffer.size(), buffer.size() + length});
@@ -80,10 +95,12 @@ std::string BufferFromRecipe(std::span<const unsigned char> recipe, std::vector<
     } else if (byte >= 0xF0 && byte <= 0xF5) {
       const TextPair& pair = PatchTable[(byte - 0xF0) % 3];
       std::string image = MakeUnicode(byte < 0xF3 ? pair.english : pair.norwegian);
+      const std::string other = MakeUnicode(byte < 0xF3 ? pair.norwegian : pair.english);
+      image.replace(0, std::min(torn, image.size()), other, 0, std::min(torn, image.size()));
       image.resize(image.size() - std::min(cut_end, image.size()));
       image.erase(0, std::min(cut_start, image.size()));
       buffer += image;
-      cut_end = cut_start = 0;
+      cut_end = cut_start = torn = 0;
     } else {
       buffer.push_back(static_cast<char>(byte));
     }
