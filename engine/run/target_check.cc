@@ -14,20 +14,41 @@ namespace {
 class CheckScan final : public Scanner {
  public:
   explicit CheckScan(const PatchImages& images)
-      : look_(Steps(images)), restore_(images, PatchDirection::kRestore) {}
+      : look_(Steps(images)), restore_(images, PatchDirection::kRestore), images_(Images(images)) {}
 
   void Scan(std::span<char> window, std::uint64_t offset, bool at_end) override {
-    // The restore changes a window of its own, taken before the patch's steps change this one
-    // (after a hole that ended the last window, it keeps nothing of it).
-    Scanner& restore = restore_.scanner();
-    const auto seen = static_cast<std::size_t>(std::max(seen_, offset) - offset);
-    restore_window_.erase(restore_window_.begin(),
-                          restore_window_.end() - static_cast<std::ptrdiff_t>(restore.Keep()));
-    restore_window_.insert(restore_window_.end(),
-                           window.begin() + static_cast<std::ptrdiff_t>(seen), window.end());
+    // The restore changes a window of its own: the bytes it kept of its last one (which its
+    // replacements may have changed), then those of this one it has not seen, taken before the
+    // patch's steps change them (after a hole that ended the last window, it keeps nothing).
+    StreamScan& restore = restore_.scan();
+    const std::span<const char> unseen = std::span<const char>(window).subspan(
+        static_cast<std::size_t>(std::max(seen_, offset) - offset));
     seen_ = offset + window.size();
-    restore.Scan(restore_window_, seen_ - restore_window_.size(), at_end);
-    look_.Scan(window, offset, at_end);
+    const std::size_t size = restore_kept_.size() + unseen.size();
+    const std::uint64_t restore_offset = seen_ - size;
+    // Where no image is in this window, none is in the restore's either but one that takes in
+    // the bytes it kept: a pass over this window and a few bytes tells both scans.
+    std::vector<char> edge(restore_kept_);
+    edge.insert(
+        edge.end(), unseen.begin(),
+        unseen.begin() + static_cast<std::ptrdiff_t>(std::min(unseen.size(), restore.MaxKeep())));
+    if (!images_.MayHold(window, kAllImages) && !images_.MayHold(edge, kAllImages)) {
+      restore.ScanWithout(size, restore_offset, at_end);
+      look_.ScanWithout(window.size(), offset, at_end);
+    } else {
+      restore_kept_.insert(restore_kept_.end(), unseen.begin(), unseen.end());
+      restore.Scan(restore_kept_, restore_offset, at_end);
+      look_.Scan(window, offset, at_end);
+    }
+    // What the restore keeps for its next window: the end of its window.
+    const std::size_t keep = restore.Keep();
+    if (restore_kept_.size() < size) {  // its window was not made
+      restore_kept_.insert(
+          restore_kept_.end(),
+          unseen.end() - static_cast<std::ptrdiff_t>(std::min(keep, unseen.size())), unseen.end());
+    }
+    restore_kept_.erase(restore_kept_.begin(),
+                        restore_kept_.end() - static_cast<std::ptrdiff_t>(keep));
   }
   std::size_t Keep() const override { return look_.Keep(); }
   std::size_t MaxKeep() const override { return look_.MaxKeep(); }
@@ -100,9 +121,21 @@ class CheckScan final : public Scanner {
     return steps;
   }
 
+  // The six images, for the set.
+  static std::array<const ImageSearcher*, 2 * PatchTable.size()> Images(const PatchImages& images) {
+    std::array<const ImageSearcher*, 2 * PatchTable.size()> all{};
+    for (std::size_t i = 0; i < PatchTable.size(); ++i) {
+      all[2 * i] = &images.english(i);
+      all[2 * i + 1] = &images.norwegian(i);
+    }
+    return all;
+  }
+  static constexpr unsigned kAllImages = (1u << (2 * PatchTable.size())) - 1;
+
   StreamScan look_;
   RunScan restore_;
-  std::vector<char> restore_window_;
+  ImageSet images_;
+  std::vector<char> restore_kept_;  // the bytes the restore kept of its last window
   std::uint64_t seen_ = 0;
 };
 

@@ -82,6 +82,7 @@ class RunScan {
 
   Scanner& scanner() { return scan_; }
   const Scanner& scanner() const { return scan_; }
+  StreamScan& scan() { return scan_; }
   // The run's overwrites, once the scanner saw the file; nothing when the run would not complete.
   std::optional<Replacements> Result() const;
   // For a restore: where it cannot tell which place a patch wrote (it then does not complete).

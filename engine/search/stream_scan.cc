@@ -61,28 +61,41 @@ bool StreamScan::NoneCanFind(std::span<const char> window, std::uint64_t offset)
 }
 
 void StreamScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end) {
-  end_ = offset + window.size();
+  // Mostly no step finds anything in a window: one pass then tells them all so.
+  if (NoneCanFind(window, offset)) {
+    MoveOn(offset, window.size(), at_end);
+  } else {
+    MoveOn(offset, window.size(), at_end, &window);
+  }
+}
+
+void StreamScan::ScanWithout(std::size_t size, std::uint64_t offset, bool at_end) {
+  MoveOn(offset, size, at_end);
+}
+
+void StreamScan::MoveOn(std::uint64_t offset, std::size_t size, bool at_end,
+                        std::span<char>* window) {
+  end_ = offset + size;
   // The bytes that the steps after may change: those that every step before has searched to
   // the end and, if it replaces, will not change any more. A step that has not found its image
   // holds back where it could still begin, unless no image goes on past the window.
   std::uint64_t settled = end_;
-  // Mostly no step finds anything in a window: one pass then tells them all so.
-  const bool none = NoneCanFind(window, offset);
   for (Step& step : steps_) {
-    const std::size_t size = step.image->size();
+    const std::size_t length = step.image->size();
     // After a hole that no image crosses, nothing begins before the window.
     step.searched = std::max(step.searched, offset);
-    if (!step.found && settled >= step.searched + size) {
-      const std::span<const char> unsearched =
-          window.subspan(static_cast<std::size_t>(step.searched - offset),
-                         static_cast<std::size_t>(settled - step.searched));
-      if (const std::optional<std::size_t> at =
-              none ? std::nullopt : step.image->FindIn(unsearched)) {
+    if (!step.found && settled >= step.searched + length) {
+      const std::optional<std::size_t> at =
+          window == nullptr ? std::nullopt
+                            : step.image->FindIn(window->subspan(
+                                  static_cast<std::size_t>(step.searched - offset),
+                                  static_cast<std::size_t>(settled - step.searched)));
+      if (at) {
         step.found = step.searched + *at;
         std::copy(step.replacement.begin(), step.replacement.end(),
-                  window.begin() + static_cast<std::ptrdiff_t>(*step.found - offset));
+                  window->begin() + static_cast<std::ptrdiff_t>(*step.found - offset));
       } else {
-        step.searched = settled - size + 1;
+        step.searched = settled - length + 1;
       }
     }
     if (!step.found && !at_end) settled = std::min(settled, step.searched);

@@ -60,6 +60,9 @@ class StreamScan : public Scanner {
   explicit StreamScan(std::vector<ScanStep> steps);
 
   void Scan(std::span<char> window, std::uint64_t offset, bool at_end) override;
+  // Scan() of a window of `size` bytes in which the caller knows that none of the images
+  // occurs: each step only moves on.
+  void ScanWithout(std::size_t size, std::uint64_t offset, bool at_end);
   std::size_t Keep() const override;
   std::size_t MaxKeep() const override { return max_keep_; }
   // Every step found its image.
@@ -75,6 +78,10 @@ class StreamScan : public Scanner {
     std::optional<std::uint64_t> found;
     unsigned in_set = 0;  // the image's bit in images_, if it has one
   };
+  // Scan() of the `size` bytes from `offset` on, which are `*window`; where no window is given,
+  // none of the images occurs in them.
+  void MoveOn(std::uint64_t offset, std::size_t size, bool at_end,
+              std::span<char>* window = nullptr);
   // Whether no step that has not found its image can find it in `window`, which one pass over
   // the bytes left to them tells for all the steps at once.
   bool NoneCanFind(std::span<const char> window, std::uint64_t offset) const;
