@@ -26,13 +26,14 @@ class CheckScan final : public Scanner {
     seen_ = offset + window.size();
     const std::size_t size = restore_kept_.size() + unseen.size();
     const std::uint64_t restore_offset = seen_ - size;
-    // Where no image is in this window, none is in the restore's either but one that takes in
-    // the bytes it kept: a pass over this window and a few bytes tells both scans.
-    std::vector<char> edge(restore_kept_);
-    edge.insert(
-        edge.end(), unseen.begin(),
-        unseen.begin() + static_cast<std::ptrdiff_t>(std::min(unseen.size(), restore.MaxKeep())));
-    if (!images_.MayHold(window, kAllImages) && !images_.MayHold(edge, kAllImages)) {
+    // Where no image is in this window, none is in the restore's either but one that begins in
+    // the bytes it kept: a pass over this window and over those bytes and the few after them
+    // tells both scans.
+    edge_.assign(restore_kept_.begin(), restore_kept_.end());
+    edge_.insert(
+        edge_.end(), unseen.begin(),
+        unseen.begin() + static_cast<std::ptrdiff_t>(std::min(unseen.size(), kLongestImage - 1)));
+    if (!images_.MayHold(window, kAllImages) && !images_.MayHold(edge_, kAllImages)) {
       restore.ScanWithout(size, restore_offset, at_end);
       look_.ScanWithout(window.size(), offset, at_end);
     } else {
@@ -131,11 +132,19 @@ class CheckScan final : public Scanner {
     return all;
   }
   static constexpr unsigned kAllImages = (1u << (2 * PatchTable.size())) - 1;
+  static constexpr std::size_t kLongestImage = [] {
+    std::size_t longest = 0;
+    for (const TextPair& pair : PatchTable) {
+      longest = std::max({longest, 2 * pair.english.size(), 2 * pair.norwegian.size()});
+    }
+    return longest;
+  }();
 
   StreamScan look_;
   RunScan restore_;
   ImageSet images_;
   std::vector<char> restore_kept_;  // the bytes the restore kept of its last window
+  std::vector<char> edge_;          // where they meet this window's
   std::uint64_t seen_ = 0;
 };
 

@@ -144,8 +144,8 @@ __attribute__((target("avx2"))) __m256i Images32(__m256i bytes, __m256i low, __m
       _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), halves)));
 }
 
-// Bit i of a byte of the answer is set where the byte is its image's first anchor and the byte
-// two on its second.
+// Bit k of the answer is set where, for some image, `first_images` has the image's bit in byte k
+// and second_bytes[k] is its second anchor.
 __attribute__((target("avx2"))) std::uint32_t AgreeingOfAny32(__m256i first_images,
                                                               const unsigned char* second_bytes,
                                                               const __m256i tables[4]) {

@@ -28,7 +28,8 @@ std::size_t NextAnchorMatch(const unsigned char* first_bytes, const unsigned cha
 
 // Which images of a set of at most eight (bit i for image i) have a given byte as one of their
 // anchors, by the halves of the byte: image i's anchor is the byte 16 * h + l where bit i is
-// set in both low[l] and high[h].
+// set in both low[l] and high[h]. Where an image is given more than one byte for an anchor,
+// the table also takes the bytes made of the halves of different ones.
 struct AnchorTable {
   unsigned char low[16] = {};
   unsigned char high[16] = {};
@@ -37,7 +38,7 @@ struct AnchorTable {
     low[anchor & 15] |= static_cast<unsigned char>(bit);
     high[anchor >> 4] |= static_cast<unsigned char>(bit);
   }
-  // The images whose anchor is `byte`.
+  // The images whose anchor is `byte` (or may be, where one was given several).
   unsigned Of(unsigned char byte) const { return low[byte & 15] & high[byte >> 4]; }
 };
 

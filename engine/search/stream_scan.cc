@@ -41,9 +41,10 @@ StreamScan::StreamScan(std::vector<ScanStep> steps) {
   }
   std::vector<const ImageSearcher*> images;
   for (Step& step : steps_) {
-    const auto same = std::find(images.begin(), images.end(), step.image);
-    step.in_set = 1u << (same - images.begin());
-    if (same == images.end()) images.push_back(step.image);
+    const auto index = static_cast<std::size_t>(
+        std::find(images.begin(), images.end(), step.image) - images.begin());
+    if (index == images.size()) images.push_back(step.image);
+    if (index < ImageSet::kMostImages) step.in_set = 1u << index;
   }
   if (images.size() <= ImageSet::kMostImages) images_.emplace(images);
 }

@@ -60,8 +60,9 @@ class StreamScan : public Scanner {
   explicit StreamScan(std::vector<ScanStep> steps);
 
   void Scan(std::span<char> window, std::uint64_t offset, bool at_end) override;
-  // Scan() of a window of `size` bytes in which the caller knows that none of the images
-  // occurs: each step only moves on.
+  // Scan() of the window of `size` bytes from `offset` on that this scan would be handed, where
+  // the caller knows that none of the images occurs in it: in the bytes it kept of its last
+  // window, as its replacements left them, and those after. Each step only moves on.
   void ScanWithout(std::size_t size, std::uint64_t offset, bool at_end);
   std::size_t Keep() const override;
   std::size_t MaxKeep() const override { return max_keep_; }
