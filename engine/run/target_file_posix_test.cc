@@ -385,6 +385,9 @@ TEST_F(TargetFilePosixTest, SignalThatEndsTheProgramLeavesTheFileWholeAndNoCopy)
             // A core file of SIGQUIT's would only litter the folder the tests run in.
             const struct rlimit no_core = {0, 0};
             ::setrlimit(RLIMIT_CORE, &no_core);
+            // As the signal would end a program started plainly: the tests may have been started
+            // to ignore it (nohup), which the clean-up rightly leaves as it is.
+            ::signal(signal, SIG_DFL);
             CleanUpOnInterrupt();
             int writes = 0;
             FaultyFileSystem files([&](FileCall call) {
