@@ -1,7 +1,9 @@
 #include "engine/search/anchor_scan.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <limits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -209,6 +211,25 @@ int AnchorRarity(unsigned char byte) {
   if (byte >= 'A' && byte <= 'Z') return 4;
   if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9')) return 3;
   return 2;
+}
+
+std::size_t RarestAnchorPair(std::span<const std::string_view> images) {
+  const auto rarity = [&](std::size_t at) {
+    int rarest = std::numeric_limits<int>::max();
+    for (const std::string_view image : images) {
+      rarest = std::min(rarest, AnchorRarity(static_cast<unsigned char>(image[at])));
+    }
+    return rarest;
+  };
+  std::size_t anchor = 0;
+  int best = -1;
+  for (std::size_t at = 0; at + kAnchorGap < images.front().size(); ++at) {
+    if (rarity(at) + rarity(at + kAnchorGap) > best) {
+      best = rarity(at) + rarity(at + kAnchorGap);
+      anchor = at;
+    }
+  }
+  return anchor;
 }
 
 std::size_t NextAnchorMatch(const unsigned char* first_bytes, const unsigned char* second_bytes,

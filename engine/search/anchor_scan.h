@@ -6,6 +6,8 @@
 #define OMBRIX_ENGINE_SEARCH_ANCHOR_SCAN_H_
 
 #include <cstddef>
+#include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,15 @@ namespace ombrix {
 // pad every UTF-16 text) are everywhere, capital letters are rare. An image's anchors are its
 // rarest bytes.
 int AnchorRarity(unsigned char byte);
+
+// The two anchors of an image in a set lie this far apart: the low bytes of two characters in a
+// row of a text image.
+inline constexpr std::size_t kAnchorGap = 2;
+
+// The offset of the rarest two bytes kAnchorGap apart in `images` (all as long, and longer than
+// kAnchorGap), each byte counted as the commonest of the images' bytes there; the first where
+// several are as rare.
+std::size_t RarestAnchorPair(std::span<const std::string_view> images);
 
 // A search that compares images in full where their anchors agree gives up on the anchors once
 // the comparisons cost this many bytes more than twice the bytes it scanned.

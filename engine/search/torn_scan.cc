@@ -8,9 +8,6 @@
 namespace ombrix {
 namespace {
 
-// The anchors of a pair lie this far apart.
-constexpr std::size_t kGap = 2;
-
 // Whether `bytes` (as long as both images) is a torn text: each byte one of the two images'
 // bytes there, and it is neither image whole.
 bool Torn(std::span<const char> bytes, std::string_view english, std::string_view norwegian) {
@@ -38,22 +35,12 @@ TornScan::TornScan() {
       zeros = english[at] == 0 || norwegian[at] == 0 ? zeros + 1 : 0;
       max_zero_run_ = std::max(max_zero_run_, zeros);
     }
-    // The rarest bytes, the rarer of each two counting.
-    const auto rarity = [&](std::size_t at) {
-      return std::min(AnchorRarity(static_cast<unsigned char>(english[at])),
-                      AnchorRarity(static_cast<unsigned char>(norwegian[at])));
-    };
-    int best = -1;
-    for (std::size_t at = 0; at + kGap < english.size(); ++at) {
-      if (rarity(at) + rarity(at + kGap) > best) {
-        best = rarity(at) + rarity(at + kGap);
-        anchor_[i] = at;
-      }
-    }
+    const std::string_view both[] = {english, norwegian};
+    anchor_[i] = RarestAnchorPair(both);
     const unsigned bit = 1u << i;
     for (const std::string_view image : {english, norwegian}) {
       first_.Add(bit, static_cast<unsigned char>(image[anchor_[i]]));
-      second_.Add(bit, static_cast<unsigned char>(image[anchor_[i] + kGap]));
+      second_.Add(bit, static_cast<unsigned char>(image[anchor_[i] + kAnchorGap]));
     }
   }
 }
@@ -70,12 +57,12 @@ void TornScan::Scan(std::span<char> window, std::uint64_t offset, bool at_end) {
   // Each place where both anchors of some pair are one of its images' bytes there, in order:
   // a torn text of the pair begins the anchor's offset before it.
   const auto* bytes = reinterpret_cast<const unsigned char*>(window.data());
-  const std::size_t stop = window.size() < kGap ? 0 : window.size() - kGap;
+  const std::size_t stop = window.size() < kAnchorGap ? 0 : window.size() - kAnchorGap;
   for (auto at = static_cast<std::size_t>(from - offset); which != 0; ++at) {
-    at =
-        NextAnchorMatchOfAny(bytes, bytes + kGap, first_, second_, which, std::min(at, stop), stop);
+    at = NextAnchorMatchOfAny(bytes, bytes + kAnchorGap, first_, second_, which, std::min(at, stop),
+                              stop);
     if (at == stop) break;
-    for (unsigned agreeing = first_.Of(bytes[at]) & second_.Of(bytes[at + kGap]) & which;
+    for (unsigned agreeing = first_.Of(bytes[at]) & second_.Of(bytes[at + kAnchorGap]) & which;
          agreeing != 0; agreeing &= agreeing - 1) {
       const auto i = static_cast<std::size_t>(std::countr_zero(agreeing));
       const std::string_view english = TextImage(i, Language::kEnglish);
